@@ -1,0 +1,75 @@
+#include "app/machine_choice.h"
+
+#include <cstdlib>
+
+#include "platform/sim/machine.h"
+
+#ifdef ZEL_HAVE_LINUX_BACKEND
+#include "platform/linux/linux_platform.h"
+#endif
+
+namespace zel {
+
+MachineChoice LoadSimulatedMachine(const std::string& fileOrDemo) {
+  MachineChoice choice;
+  choice.simulated = true;
+  sim::LoadResult loaded = fileOrDemo == "demo"
+                               ? sim::LoadMachineText(sim::DemoMachineJson(), "demo machine")
+                               : sim::LoadMachineFile(fileOrDemo);
+  if (!loaded.machine) {
+    choice.error = loaded.error;
+    return choice;
+  }
+  choice.platform = loaded.machine;
+  choice.description = fileOrDemo;
+  return choice;
+}
+
+MachineChoice ChooseMachine(std::vector<std::string>& args) {
+  std::string file;
+  bool given = false;
+  for (size_t i = 1; i < args.size(); ++i) {
+    if (args[i] == "--machine") {
+      if (i + 1 >= args.size()) {
+        MachineChoice c;
+        c.error = "--machine needs a machine file (or \"demo\")";
+        return c;
+      }
+      file = args[i + 1];
+      given = true;
+      args.erase(args.begin() + static_cast<long>(i), args.begin() + static_cast<long>(i) + 2);
+      break;
+    }
+    if (args[i].rfind("--machine=", 0) == 0) {
+      file = args[i].substr(10);
+      given = true;
+      args.erase(args.begin() + static_cast<long>(i));
+      break;
+    }
+  }
+  if (!given) {
+    const char* env = std::getenv("ZELVANE_MACHINE");
+    if (env && *env) {
+      file = env;
+      given = true;
+    }
+  }
+  if (given) {
+    if (file.empty()) {
+      MachineChoice c;
+      c.error = "--machine needs a machine file (or \"demo\")";
+      return c;
+    }
+    return LoadSimulatedMachine(file);
+  }
+#ifdef ZEL_HAVE_LINUX_BACKEND
+  MachineChoice real;
+  real.platform = linuxbackend::MakeLinuxPlatform();
+  real.description = "real machine";
+  return real;
+#else
+  return LoadSimulatedMachine("demo");
+#endif
+}
+
+}  // namespace zel

@@ -1,0 +1,156 @@
+#include "platform/platform.h"
+
+#include <ctime>
+#include <mutex>
+
+namespace zel::platform {
+
+namespace {
+
+thread_local uint32_t t_lastError = 0;
+
+// The machine before any backend is installed: nothing exists, every request
+// fails with a platform error instead of crashing.
+class NullPlatform final : public Platform, DeviceIo, System, DeviceTree, Com, Registry, Processes {
+ public:
+  DeviceIo& Devices() override { return *this; }
+  System& Sys() override { return *this; }
+  DeviceTree& Tree() override { return *this; }
+  Com& Wmi() override { return *this; }
+  Registry& Reg() override { return *this; }
+  Processes& Procs() override { return *this; }
+
+  HANDLE CreateFileW(const std::string&, uint32_t, uint32_t, uint32_t, uint32_t) override {
+    SetLastError(ERROR_FILE_NOT_FOUND);
+    return INVALID_HANDLE_VALUE;
+  }
+  bool DeviceIoControl(HANDLE, uint32_t, const uint8_t*, uint32_t, uint8_t*, uint32_t, uint32_t*,
+                       std::span<uint8_t>) override {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return false;
+  }
+  bool ReadFile(HANDLE, uint8_t*, uint32_t, uint32_t*) override {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return false;
+  }
+  bool CloseHandle(HANDLE) override {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return false;
+  }
+
+  bool GetVersionExW(OSVERSIONINFOEXW*) override {
+    SetLastError(ERROR_NOT_SUPPORTED);
+    return false;
+  }
+  uint32_t GetTickCount() override { return 0; }
+  int64_t GetUnixTimeMs() override { return 0; }
+  void Sleep(uint32_t) override {}
+  std::optional<std::string> GetEnvironmentVariable(const std::string&) override {
+    return std::nullopt;
+  }
+  std::string GetModuleFileName() override { return std::string(); }
+  uint16_t GetUserDefaultUILanguage() override { return 1033; }
+
+  HDEVINFO SetupDiGetClassDevsW(const GUID&, uint32_t) override {
+    SetLastError(ERROR_NOT_SUPPORTED);
+    return INVALID_DEVINFO;
+  }
+  bool SetupDiDestroyDeviceInfoList(HDEVINFO) override { return false; }
+  bool SetupDiEnumDeviceInterfaces(HDEVINFO, const GUID&, uint32_t) override {
+    SetLastError(ERROR_NO_MORE_ITEMS);
+    return false;
+  }
+  bool SetupDiGetDeviceInterfaceDetailW(HDEVINFO, uint32_t, uint8_t*, uint32_t,
+                                        uint32_t*) override {
+    SetLastError(ERROR_NO_MORE_ITEMS);
+    return false;
+  }
+  bool SetupDiEnumDeviceInfo(HDEVINFO, uint32_t, uint32_t*) override {
+    SetLastError(ERROR_NO_MORE_ITEMS);
+    return false;
+  }
+  uint32_t CM_Get_Device_IDW(uint32_t, char16_t*, uint32_t) override { return CR_NO_SUCH_DEVNODE; }
+  bool SetupDiGetDevicePropertyW(HDEVINFO, uint32_t, const DEVPROPKEY&, uint32_t*, uint8_t*,
+                                 uint32_t, uint32_t*) override {
+    SetLastError(ERROR_NOT_FOUND);
+    return false;
+  }
+  bool HasLibraryFunction(const std::string&, const std::string&) override { return false; }
+  uint32_t CM_Locate_DevNodeW(uint32_t*, const char16_t*, uint32_t) override { return CR_FAILURE; }
+  uint32_t CM_Reenumerate_DevNode(uint32_t, uint32_t) override { return CR_FAILURE; }
+
+  HRESULT CoInitializeEx(uint32_t) override { return S_OK; }
+  void CoUninitialize() override {}
+  HRESULT CreateWbemLocator(std::shared_ptr<WbemLocator>*) override { return REGDB_E_CLASSNOTREG; }
+  HRESULT CoSetProxyBlanket(WbemServices&, uint32_t, uint32_t, uint32_t, uint32_t) override {
+    return E_FAIL;
+  }
+
+  LSTATUS RegOpenKeyExW(HKEY, const std::string&, uint32_t, uint32_t, HKEY*) override {
+    return ERROR_FILE_NOT_FOUND;
+  }
+  LSTATUS RegCreateKeyExW(HKEY, const std::string&, uint32_t, uint32_t, HKEY*,
+                          uint32_t*) override {
+    return ERROR_ACCESS_DENIED;
+  }
+  LSTATUS RegQueryValueExW(HKEY, const std::string&, uint32_t*, uint8_t*, uint32_t*) override {
+    return ERROR_INVALID_HANDLE;
+  }
+  LSTATUS RegSetValueExW(HKEY, const std::string&, uint32_t, const uint8_t*, uint32_t) override {
+    return ERROR_INVALID_HANDLE;
+  }
+  LSTATUS RegDeleteValueW(HKEY, const std::string&) override { return ERROR_INVALID_HANDLE; }
+  LSTATUS RegDeleteKeyExW(HKEY, const std::string&, uint32_t) override {
+    return ERROR_FILE_NOT_FOUND;
+  }
+  LSTATUS RegEnumKeyExW(HKEY, uint32_t, std::string*) override { return ERROR_INVALID_HANDLE; }
+  LSTATUS RegCloseKey(HKEY) override { return ERROR_INVALID_HANDLE; }
+
+  bool RunAndCapture(const std::string&, std::string*) override {
+    SetLastError(ERROR_FILE_NOT_FOUND);
+    return false;
+  }
+  bool FindWindowTitle(const std::string&) override { return false; }
+  std::intptr_t ShowWindowTitle(const std::string&) override { return 0; }
+  void HideWindowTitle(std::intptr_t) override {}
+  std::intptr_t CreateMutexW(const std::string&) override { return 0; }
+};
+
+std::mutex g_mutex;
+std::shared_ptr<Platform> g_current;
+
+}  // namespace
+
+uint32_t GetLastError() { return t_lastError; }
+void SetLastError(uint32_t error) { t_lastError = error; }
+
+Platform& Current() {
+  static NullPlatform nullPlatform;
+  std::lock_guard<std::mutex> lock(g_mutex);
+  return g_current ? *g_current : nullPlatform;
+}
+
+std::shared_ptr<Platform> Install(std::shared_ptr<Platform> platform) {
+  std::lock_guard<std::mutex> lock(g_mutex);
+  std::swap(g_current, platform);
+  return platform;
+}
+
+SystemTime ToSystemTime(int64_t unixMs) {
+  SystemTime st;
+  int64_t secs = unixMs >= 0 ? unixMs / 1000 : (unixMs - 999) / 1000;
+  time_t t = static_cast<time_t>(secs);
+  struct tm tmv {};
+  gmtime_r(&t, &tmv);
+  st.wYear = static_cast<uint16_t>(tmv.tm_year + 1900);
+  st.wMonth = static_cast<uint16_t>(tmv.tm_mon + 1);
+  st.wDayOfWeek = static_cast<uint16_t>(tmv.tm_wday);
+  st.wDay = static_cast<uint16_t>(tmv.tm_mday);
+  st.wHour = static_cast<uint16_t>(tmv.tm_hour);
+  st.wMinute = static_cast<uint16_t>(tmv.tm_min);
+  st.wSecond = static_cast<uint16_t>(tmv.tm_sec);
+  st.wMilliseconds = static_cast<uint16_t>(unixMs - secs * 1000);
+  return st;
+}
+
+}  // namespace zel::platform

@@ -1,0 +1,177 @@
+#include "platform/sim/sim_drive.h"
+
+#include <algorithm>
+
+#include "platform/device_io.h"
+#include "platform/errors.h"
+#include "platform/sim/machine.h"
+#include "platform/text.h"
+#include "platform/wire/storage.h"
+
+namespace zel::sim {
+
+namespace {
+
+constexpr const char* kDiskInterfaceGuid = "{53f56307-b6bf-11d0-94f2-00a0c91efb8b}";
+
+FaultEffect ParseEffect(const std::string& text, const std::string& where) {
+  if (text == "fail") return FaultEffect::Fail;
+  if (text == "short") return FaultEffect::Short;
+  if (text == "zeros") return FaultEffect::Zeros;
+  if (text == "abort") return FaultEffect::Abort;
+  throw FixtureError(where + ".effect: expected \"fail\", \"short\", \"zeros\" or \"abort\"");
+}
+
+// Model text as it appears in PnP identifiers: blanks become underscores.
+std::string PnpName(const std::string& text) {
+  std::string out;
+  for (char c : text) out += (c == ' ') ? '_' : c;
+  return ToUpperAscii(out);
+}
+
+}  // namespace
+
+void CheckDriveKeys(const Json& spec, const std::string& where,
+                    std::initializer_list<const char*> kindKeys) {
+  if (!spec.is_object()) throw FixtureError(where + ": expected an object");
+  for (auto it = spec.begin(); it != spec.end(); ++it) {
+    auto match = [&](const char* k) { return it.key() == k; };
+    if (std::none_of(kCommonDriveKeys.begin(), kCommonDriveKeys.end(), match) &&
+        std::none_of(kindKeys.begin(), kindKeys.end(), match))
+      throw FixtureError(where + ": unknown field \"" + it.key() + "\"");
+  }
+}
+
+SimDrive::SimDrive(SimMachine& machine, const Json& spec, const std::string& where)
+    : machine_(machine), spec_(spec), where_(where) {
+  index_ = static_cast<int32_t>(NumberOr(spec, "index", 0, where));
+  std::string kind = TextOr(spec, "kind", "sata", where);
+  bus_ = TextOr(spec, "bus", kind == "nvme" ? "nvme" : "sata", where);
+  if (bus_ != "sata" && bus_ != "nvme" && bus_ != "usb" && bus_ != "scsi")
+    throw FixtureError(where + ".bus: expected \"sata\", \"nvme\", \"usb\" or \"scsi\"");
+  model_ = TextOr(spec, "model", kind == "nvme" ? "QUARN NVMe SSD" : "QUARN SSD", where);
+  serial_ = TextOr(spec, "serial", "SIM" + std::to_string(index_), where);
+  firmware_ = TextOr(spec, "firmware", "SIM1.0", where);
+  sizeBytes_ = NumberOr(spec, "size", 256060514304ull, where);
+  scsiPort_ = static_cast<int32_t>(NumberOr(spec, "scsiPort", index_, where));
+  present_ = BoolOr(spec, "present", true, where);
+
+  // PnP identifier and interface path: given, or derived the way the
+  // platform spells them for the bus, so the interface path with "#" read as
+  // "\" always contains the PnP identifier.
+  std::string instance = "5&" + std::to_string(0x1A2B3C + index_) + "&0&" +
+                         std::to_string(index_) + ".0.0";
+  std::string defaultPnp;
+  if (bus_ == "sata") {
+    defaultPnp = "IDE\\DISK" + PnpName(model_) + "_" + PnpName(firmware_) + "\\" + instance;
+  } else if (bus_ == "usb") {
+    defaultPnp = "USBSTOR\\DISK&VEN_QUARN&PROD_" + PnpName(model_) + "&REV_" +
+                 PnpName(firmware_) + "\\" + PnpName(serial_) + "&0";
+  } else {
+    defaultPnp = "SCSI\\DISK&VEN_NVME&PROD_" + PnpName(model_) + "\\" + instance;
+  }
+  pnpDeviceId_ = TextOr(spec, "pnpDeviceId", defaultPnp, where);
+  std::string defaultPath =
+      "\\\\?\\" + ToLowerAscii(ReplaceAll(pnpDeviceId_, "\\", "#")) + "#" + kDiskInterfaceGuid;
+  interfacePath_ = TextOr(spec, "interfacePath", defaultPath, where);
+
+  if (spec.contains("sectors")) sectors_ = ToBytes(spec["sectors"], where + ".sectors");
+
+  if (spec.contains("faults")) {
+    const Json& list = spec["faults"];
+    if (!list.is_array()) throw FixtureError(where + ".faults: expected a list");
+    for (size_t i = 0; i < list.size(); ++i) {
+      std::string w = where + ".faults[" + std::to_string(i) + "]";
+      const Json& f = list[i];
+      CheckKeys(f, {"form", "command", "feature", "opcode", "effect", "error", "bytes", "times",
+                    "comment"},
+                w);
+      Fault fault;
+      fault.form = TextOr(f, "form", "", w);
+      if (fault.form.empty()) throw FixtureError(w + ".form: required");
+      if (f.contains("command")) fault.command = static_cast<uint8_t>(ToNumber(f["command"], w));
+      if (f.contains("feature")) fault.feature = static_cast<uint8_t>(ToNumber(f["feature"], w));
+      if (f.contains("opcode")) fault.opcode = static_cast<uint32_t>(ToNumber(f["opcode"], w));
+      fault.effect = ParseEffect(TextOr(f, "effect", "fail", w), w);
+      fault.error = static_cast<uint32_t>(NumberOr(f, "error", platform::ERROR_GEN_FAILURE, w));
+      fault.bytes = static_cast<uint32_t>(NumberOr(f, "bytes", 0, w));
+      fault.remaining = static_cast<int>(static_cast<int64_t>(NumberOr(f, "times", -1, w)));
+      faults_.push_back(fault);
+    }
+  }
+}
+
+bool SimDrive::Control(Request& request) {
+  if (request.code == platform::IOCTL_STORAGE_GET_DEVICE_NUMBER) return AnswerDeviceNumber(request);
+  platform::SetLastError(platform::ERROR_INVALID_FUNCTION);
+  return false;
+}
+
+bool SimDrive::AdapterControl(Request&) {
+  platform::SetLastError(platform::ERROR_INVALID_FUNCTION);
+  return false;
+}
+
+bool SimDrive::AnswerDeviceNumber(Request& request) {
+  if (auto f = TakeFault("get_device_number")) {
+    platform::SetLastError(f->error);
+    return false;
+  }
+  if (request.out.size() < wire::StorageDeviceNumber::kSize) {
+    platform::SetLastError(platform::ERROR_INSUFFICIENT_BUFFER);
+    return false;
+  }
+  wire::StorageDeviceNumber n{platform::FILE_DEVICE_DISK, static_cast<uint32_t>(index_), 0};
+  n.Encode(request.out.data());
+  *request.returned = wire::StorageDeviceNumber::kSize;
+  return true;
+}
+
+bool SimDrive::Read(uint64_t offset, uint8_t* buffer, uint32_t size, uint32_t* read) {
+  if (auto f = TakeFault("read")) {
+    platform::SetLastError(f->error);
+    return false;
+  }
+  // The disk beyond its stored first sectors reads as zeros.
+  uint64_t end = std::min<uint64_t>(offset + size, sizeBytes_);
+  uint32_t n = end > offset ? static_cast<uint32_t>(end - offset) : 0;
+  for (uint32_t i = 0; i < n; ++i) {
+    uint64_t at = offset + i;
+    buffer[i] = at < sectors_.size() ? sectors_[at] : 0;
+  }
+  *read = n;
+  return true;
+}
+
+std::optional<Fault> SimDrive::TakeFault(const std::string& form, int command, int feature,
+                                         int64_t opcode) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  for (Fault& f : faults_) {
+    if (f.form != form && f.form != "any") continue;
+    if (f.command && command >= 0 && *f.command != command) continue;
+    if (f.command && command < 0) continue;
+    if (f.feature && (feature < 0 || *f.feature != feature)) continue;
+    if (f.opcode && (opcode < 0 || *f.opcode != opcode)) continue;
+    if (f.remaining == 0) continue;
+    if (f.remaining > 0) --f.remaining;
+    return f;
+  }
+  return std::nullopt;
+}
+
+void SimDrive::Journal(RequestRecord record) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  journal_.push_back(std::move(record));
+}
+
+std::vector<RequestRecord> SimDrive::JournalCopy() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return journal_;
+}
+
+void SimDrive::ClearJournal() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  journal_.clear();
+}
+
+}  // namespace zel::sim

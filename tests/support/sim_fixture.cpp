@@ -1,0 +1,66 @@
+#include "support/sim_fixture.h"
+
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "report/log.h"
+
+namespace zel::test {
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream ss;
+  ss << in.rdbuf();
+  return ss.str();
+}
+
+void WriteFile(const std::string& path, std::string_view content) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(content.data(), static_cast<std::streamsize>(content.size()));
+}
+
+std::string FixturePath(const std::string& name) { return std::string(ZEL_FIXTURES_DIR) + "/" + name; }
+
+std::shared_ptr<sim::SimMachine> MustLoad(std::string_view json) {
+  sim::LoadResult r = sim::LoadMachineText(json, "test machine");
+  EXPECT_TRUE(r.machine) << r.error;
+  if (!r.machine) r = sim::LoadMachineText("{}", "empty machine");
+  return r.machine;
+}
+
+void SimTest::SetUp() {
+  std::string tmpl = (std::filesystem::temp_directory_path() / "zeltest.XXXXXX").string();
+  char* made = ::mkdtemp(tmpl.data());
+  ASSERT_NE(made, nullptr);
+  dir_ = made;
+  previousCwd_ = std::filesystem::current_path().string();
+  std::filesystem::current_path(dir_);
+  ResetLogForNewRun();
+  UseMachine(MachineJson());
+}
+
+void SimTest::TearDown() {
+  installed_.reset();
+  machine_.reset();
+  ResetLogForNewRun();
+  std::filesystem::current_path(previousCwd_);
+  std::error_code ec;
+  if (!std::getenv("ZEL_KEEP_TEST_DIRS")) std::filesystem::remove_all(dir_, ec);
+}
+
+void SimTest::UseMachine(std::string_view json) { UseMachine(MustLoad(json)); }
+
+void SimTest::UseMachine(std::shared_ptr<sim::SimMachine> machine) {
+  installed_.reset();
+  machine_ = std::move(machine);
+  machine_->SetProgramPath(dir_ + "/SSDZelvane.exe");
+  installed_ = std::make_unique<platform::ScopedPlatform>(machine_);
+}
+
+std::string SimTest::TraceLog() const { return ReadFile(dir_ + "/SSDZelvane.log"); }
+
+}  // namespace zel::test

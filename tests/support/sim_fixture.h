@@ -1,0 +1,48 @@
+// Test support: a simulated machine installed as the current platform for
+// the duration of a test, in a fresh temporary folder that also holds the
+// program path (so the trace log and result files land there).
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "platform/platform.h"
+#include "platform/sim/machine.h"
+
+namespace zel::test {
+
+std::string ReadFile(const std::string& path);
+void WriteFile(const std::string& path, std::string_view content);
+// A fixture file of fixtures/ by name ("demo.json").
+std::string FixturePath(const std::string& name);
+// Parses a machine and fails the test with the loader's message if it is bad.
+std::shared_ptr<sim::SimMachine> MustLoad(std::string_view json);
+
+class SimTest : public ::testing::Test {
+ protected:
+  // The machine a test starts with; override for another one.
+  virtual std::string MachineJson() const { return "{}"; }
+
+  void SetUp() override;
+  void TearDown() override;
+
+  // Replaces the installed machine (same temporary folder and program path).
+  void UseMachine(std::string_view json);
+  void UseMachine(std::shared_ptr<sim::SimMachine> machine);
+
+  sim::SimMachine& Machine() { return *machine_; }
+  const std::string& Dir() const { return dir_; }
+  // The trace log written so far.
+  std::string TraceLog() const;
+
+ private:
+  std::string dir_;
+  std::string previousCwd_;
+  std::shared_ptr<sim::SimMachine> machine_;
+  std::unique_ptr<platform::ScopedPlatform> installed_;
+};
+
+}  // namespace zel::test
