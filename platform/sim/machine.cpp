@@ -429,6 +429,8 @@ SimMachine::SimMachine(const Json& root) : root_(root), parts_(std::make_unique<
     }
   }
 
+  LoadControllers();
+
   parts_->devices = std::make_unique<SimDevices>(*this);
   parts_->system = std::make_unique<SimSystem>(*this);
   parts_->tree = MakeSimDeviceTree(*this);
@@ -438,6 +440,113 @@ SimMachine::SimMachine(const Json& root) : root_(root), parts_(std::make_unique<
 }
 
 SimMachine::~SimMachine() = default;
+
+void SimMachine::LoadControllers() {
+  if (root_.contains("controllers")) {
+    const Json& list = root_["controllers"];
+    if (!list.is_array()) throw FixtureError("controllers: expected a list");
+    for (size_t i = 0; i < list.size(); ++i) {
+      std::string where = "controllers[" + std::to_string(i) + "]";
+      const Json& c = list[i];
+      CheckKeys(c, {"name", "deviceId", "hardwareIds", "type", "driver", "driverProvider",
+                    "driverVersion", "pcie", "comment"},
+                where);
+      SimController ctl;
+      ctl.name = TextOr(c, "name", "Storage Controller " + std::to_string(i), where);
+      ctl.deviceId = TextOr(c, "deviceId", "", where);
+      if (ctl.deviceId.empty()) throw FixtureError(where + ".deviceId: required");
+      if (c.contains("hardwareIds")) {
+        if (!c["hardwareIds"].is_array()) throw FixtureError(where + ".hardwareIds: expected a list");
+        for (const Json& h : c["hardwareIds"]) {
+          if (!h.is_string()) throw FixtureError(where + ".hardwareIds: expected texts");
+          ctl.hardwareIds.push_back(h.get<std::string>());
+        }
+      }
+      ctl.type = TextOr(c, "type", "ide", where);
+      if (ctl.type != "ide" && ctl.type != "scsi")
+        throw FixtureError(where + ".type: expected \"ide\" or \"scsi\"");
+      ctl.hasDriver = BoolOr(c, "driver", true, where);
+      ctl.driverProvider = TextOr(c, "driverProvider", "Microsoft", where);
+      ctl.driverVersion = TextOr(c, "driverVersion", "10.0.19041.1", where);
+      if (c.contains("pcie")) {
+        const Json& p = c["pcie"];
+        std::string pw = where + ".pcie";
+        CheckKeys(p, {"maxWidth", "maxSpeed", "currentWidth", "currentSpeed", "comment"}, pw);
+        ctl.hasPcie = true;
+        ctl.pcieMaxWidth = static_cast<uint32_t>(NumberOr(p, "maxWidth", 0, pw));
+        ctl.pcieMaxSpeed = static_cast<uint32_t>(NumberOr(p, "maxSpeed", 0, pw));
+        ctl.pcieCurrentWidth = static_cast<uint32_t>(NumberOr(p, "currentWidth", 0, pw));
+        ctl.pcieCurrentSpeed = static_cast<uint32_t>(NumberOr(p, "currentSpeed", 0, pw));
+      }
+      ctl.spec = c;
+      controllers_.push_back(ctl);
+    }
+    for (size_t i = 0; i < drives_.size(); ++i) {
+      std::string where = "drives[" + std::to_string(i) + "].controller";
+      const Json& spec = drives_[i]->Spec();
+      int index = -1;
+      if (spec.contains("controller") && !spec["controller"].is_null()) {
+        uint64_t v = ToNumber(spec["controller"], where);
+        if (v >= controllers_.size()) throw FixtureError(where + ": no such controller");
+        index = static_cast<int>(v);
+      }
+      driveControllers_.push_back(index);
+    }
+    return;
+  }
+
+  // No controllers listed: the SATA disks hang on one AHCI controller and
+  // every NVMe disk on a controller of its own, as on a typical desktop.
+  int ahci = -1;
+  for (size_t i = 0; i < drives_.size(); ++i) {
+    const SimDrive& d = *drives_[i];
+    if (d.Spec().contains("controller"))
+      throw FixtureError("drives[" + std::to_string(i) +
+                         "].controller: the machine lists no controllers");
+    int index = -1;
+    if (d.Bus() == "sata") {
+      if (ahci < 0) {
+        SimController ctl;
+        ctl.name = "Standard SATA AHCI Controller";
+        ctl.deviceId = "PCI\\VEN_8086&DEV_A102&SUBSYS_86941043&REV_31\\3&11583659&0&B8";
+        ctl.hardwareIds = {"PCI\\VEN_8086&DEV_A102&SUBSYS_86941043&REV_31",
+                           "PCI\\VEN_8086&DEV_A102&SUBSYS_86941043",
+                           "PCI\\VEN_8086&DEV_A102&CC_010601", "PCI\\VEN_8086&DEV_A102&CC_0106"};
+        ctl.type = "ide";
+        ctl.driverProvider = "Microsoft";
+        ctl.driverVersion = "10.0.19041.3636";
+        controllers_.push_back(ctl);
+        ahci = static_cast<int>(controllers_.size()) - 1;
+      }
+      index = ahci;
+    } else if (d.Bus() == "nvme") {
+      SimController ctl;
+      std::string n = std::to_string(controllers_.size());
+      ctl.name = "Standard NVM Express Controller";
+      ctl.deviceId = "PCI\\VEN_1E4B&DEV_1202&SUBSYS_12021E4B&REV_01\\4&2A1B3C4D&0&00E" + n;
+      ctl.hardwareIds = {"PCI\\VEN_1E4B&DEV_1202&SUBSYS_12021E4B&REV_01",
+                         "PCI\\VEN_1E4B&DEV_1202&SUBSYS_12021E4B",
+                         "PCI\\VEN_1E4B&DEV_1202&CC_010802", "PCI\\VEN_1E4B&DEV_1202&CC_0108"};
+      ctl.type = "scsi";
+      ctl.driverProvider = "Microsoft";
+      ctl.driverVersion = "10.0.19041.3636";
+      ctl.hasPcie = true;
+      ctl.pcieMaxWidth = 4;
+      ctl.pcieMaxSpeed = 3;
+      ctl.pcieCurrentWidth = 4;
+      ctl.pcieCurrentSpeed = 3;
+      controllers_.push_back(ctl);
+      index = static_cast<int>(controllers_.size()) - 1;
+    }
+    driveControllers_.push_back(index);
+  }
+}
+
+int SimMachine::ControllerOf(const SimDrive& drive) const {
+  for (size_t i = 0; i < drives_.size(); ++i)
+    if (drives_[i].get() == &drive) return driveControllers_[i];
+  return -1;
+}
 
 DeviceIo& SimMachine::Devices() { return *parts_->devices; }
 System& SimMachine::Sys() { return *parts_->system; }

@@ -58,6 +58,22 @@ struct SimVolume {
   Json spec;                  // the whole object, for components that read more
 };
 
+// A storage controller. Disks name theirs with "controller" (an index into
+// the machine's controller list); the management-instrumentation model and
+// the device tree both describe the machine from this list.
+struct SimController {
+  std::string name;                      // Win32_IDEController / Win32_SCSIController Name
+  std::string deviceId;                  // PNP device instance identifier
+  std::vector<std::string> hardwareIds;  // HardwareID array, "...&CC_010601"
+  std::string type = "ide";              // "ide": IDE/AHCI (Win32_IDEController); "scsi": SCSI/NVMe
+  bool hasDriver = true;                 // a Win32_PnPSignedDriver object exists
+  std::string driverProvider;
+  std::string driverVersion;
+  bool hasPcie = false;                  // PCI Express link properties exist
+  uint32_t pcieMaxWidth = 0, pcieMaxSpeed = 0, pcieCurrentWidth = 0, pcieCurrentSpeed = 0;
+  Json spec;                             // the whole object, for components that read more
+};
+
 class SimMachine final : public platform::Platform {
  public:
   // Builds a machine from a parsed machine file; throws FixtureError.
@@ -75,6 +91,10 @@ class SimMachine final : public platform::Platform {
   const Json& Root() const { return root_; }
   const std::vector<std::shared_ptr<SimDrive>>& Drives() const { return drives_; }
   const std::vector<SimVolume>& Volumes() const { return volumes_; }
+  const std::vector<SimController>& Controllers() const { return controllers_; }
+  // The controller a drive hangs on (its "controller" field, or the default
+  // one of its bus when the machine file lists no controllers); -1 for none.
+  int ControllerOf(const SimDrive& drive) const;
   // The drive with disk number `index`, or null.
   SimDrive* DriveByIndex(int32_t index) const;
   // The drive whose interface path is `path` (compared without case), or null.
@@ -93,12 +113,15 @@ class SimMachine final : public platform::Platform {
   struct Components;
 
  private:
+  void LoadControllers();
   friend class SimDevices;
   friend class SimSystem;
   Json root_;
   std::unique_ptr<VirtualClock> clock_;
   std::vector<std::shared_ptr<SimDrive>> drives_;
   std::vector<SimVolume> volumes_;
+  std::vector<SimController> controllers_;
+  std::vector<int> driveControllers_;  // per drive, parallel to drives_
   std::string programPath_;
   std::unique_ptr<Components> parts_;
 };

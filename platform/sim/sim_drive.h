@@ -125,7 +125,7 @@ class SimDrive {
 // Keys of the drive object that SimDrive itself reads; kinds add their own.
 inline constexpr std::initializer_list<const char*> kCommonDriveKeys = {
     "kind", "bus", "index", "interfacePath", "pnpDeviceId", "size", "scsiPort", "model",
-    "serial", "firmware", "present", "sectors", "faults", "comment"};
+    "serial", "firmware", "present", "sectors", "faults", "controller", "interfaceType", "comment"};
 
 }  // namespace zel::sim
 
