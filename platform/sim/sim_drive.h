@@ -125,7 +125,8 @@ class SimDrive {
 // Keys of the drive object that SimDrive itself reads; kinds add their own.
 inline constexpr std::initializer_list<const char*> kCommonDriveKeys = {
     "kind", "bus", "index", "interfacePath", "pnpDeviceId", "size", "scsiPort", "model",
-    "serial", "firmware", "present", "sectors", "faults", "controller", "interfaceType", "comment"};
+    "serial", "firmware", "present", "sectors", "faults", "controller", "interfaceType", "inventory",
+    "comment"};
 
 }  // namespace zel::sim
 
