@@ -1,0 +1,138 @@
+#include "platform/linux/host_files.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <limits.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+
+namespace zel::linuxbackend {
+
+namespace {
+
+std::string NormalRoot(std::string root) {
+  while (root.size() > 1 && root.back() == '/') root.pop_back();
+  if (root == "/") root.clear();
+  return root;
+}
+
+}  // namespace
+
+std::string JoinPath(std::string_view a, std::string_view b) {
+  std::string out(a);
+  if (out.empty() || out.back() != '/') out += '/';
+  size_t i = 0;
+  while (i < b.size() && b[i] == '/') ++i;
+  out.append(b.substr(i));
+  return out;
+}
+
+std::string BaseName(std::string_view path) {
+  while (path.size() > 1 && path.back() == '/') path.remove_suffix(1);
+  size_t at = path.rfind('/');
+  return std::string(at == std::string_view::npos ? path : path.substr(at + 1));
+}
+
+std::string DirName(std::string_view path) {
+  while (path.size() > 1 && path.back() == '/') path.remove_suffix(1);
+  size_t at = path.rfind('/');
+  if (at == std::string_view::npos) return ".";
+  if (at == 0) return "/";
+  return std::string(path.substr(0, at));
+}
+
+HostFiles::HostFiles(std::string root) : root_(NormalRoot(std::move(root))) {}
+
+std::string HostFiles::Path(std::string_view machinePath) const {
+  if (root_.empty()) return std::string(machinePath);
+  return JoinPath(root_, machinePath);
+}
+
+std::optional<std::string> HostFiles::Read(std::string_view machinePath) const {
+  // sysfs files report a size of 4096 whatever they hold, so read until the end.
+  int fd = ::open(Path(machinePath).c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return std::nullopt;
+  std::string out;
+  char buf[4096];
+  for (;;) {
+    ssize_t n = ::read(fd, buf, sizeof buf);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      ::close(fd);
+      return std::nullopt;
+    }
+    if (n == 0) break;
+    out.append(buf, static_cast<size_t>(n));
+    if (out.size() > (64u << 20)) break;  // no file the backend reads is this large
+  }
+  ::close(fd);
+  return out;
+}
+
+std::string HostFiles::Attribute(std::string_view machinePath) const {
+  std::optional<std::string> text = Read(machinePath);
+  if (!text) return std::string();
+  std::string line = text->substr(0, text->find('\n'));
+  while (!line.empty() && (line.back() == ' ' || line.back() == '\r' || line.back() == '\t' ||
+                           line.back() == '\0'))
+    line.pop_back();
+  return line;
+}
+
+bool HostFiles::Exists(std::string_view machinePath) const {
+  struct stat st {};
+  return ::stat(Path(machinePath).c_str(), &st) == 0;
+}
+
+bool HostFiles::IsDirectory(std::string_view machinePath) const {
+  struct stat st {};
+  return ::stat(Path(machinePath).c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+std::vector<std::string> HostFiles::List(std::string_view machinePath) const {
+  std::vector<std::string> names;
+  DIR* dir = ::opendir(Path(machinePath).c_str());
+  if (!dir) return names;
+  while (struct dirent* e = ::readdir(dir)) {
+    std::string name = e->d_name;
+    if (name != "." && name != "..") names.push_back(name);
+  }
+  ::closedir(dir);
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+std::optional<std::string> HostFiles::Resolve(std::string_view machinePath) const {
+  char buf[PATH_MAX];
+  if (!::realpath(Path(machinePath).c_str(), buf)) return std::nullopt;
+  std::string real = buf;
+  if (root_.empty()) return real;
+  char rootBuf[PATH_MAX];
+  if (!::realpath(root_.c_str(), rootBuf)) return std::nullopt;
+  std::string rootReal = rootBuf;
+  if (real == rootReal) return std::string("/");
+  if (real.compare(0, rootReal.size() + 1, rootReal + "/") != 0) return std::nullopt;
+  return real.substr(rootReal.size());
+}
+
+std::string HostFiles::LinkName(std::string_view machinePath) const {
+  char buf[PATH_MAX];
+  ssize_t n = ::readlink(Path(machinePath).c_str(), buf, sizeof buf - 1);
+  if (n <= 0) return std::string();
+  return BaseName(std::string_view(buf, static_cast<size_t>(n)));
+}
+
+int HostFiles::WriteExisting(std::string_view machinePath, std::string_view text) const {
+  int fd = ::open(Path(machinePath).c_str(), O_WRONLY | O_CLOEXEC);
+  if (fd < 0) return errno;
+  ssize_t n = ::write(fd, text.data(), text.size());
+  int err = n < 0 ? errno : (static_cast<size_t>(n) == text.size() ? 0 : EIO);
+  ::close(fd);
+  return err;
+}
+
+}  // namespace zel::linuxbackend

@@ -1,0 +1,114 @@
+#include "platform/linux/linux_platform.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cstdlib>
+
+#include "platform/linux/linux_machine.h"
+#include "platform/linux/registry_store.h"
+#include "platform/text.h"
+
+namespace zel::linuxbackend {
+
+using namespace zel::platform;
+
+namespace {
+
+class LinuxPlatform final : public Platform {
+ public:
+  explicit LinuxPlatform(const LinuxPlatformOptions& options)
+      : machine_(std::make_shared<LinuxMachine>(options)),
+        devices_(MakeLinuxDevices(machine_)),
+        system_(MakeLinuxSystem(machine_)),
+        tree_(MakeLinuxTree(machine_)),
+        com_(MakeLinuxCom(machine_)),
+        registry_(std::make_unique<RegistryStore>(
+            options.registryPath.empty() ? DefaultRegistryDatabasePath() : options.registryPath,
+            machine_->Files())),
+        processes_(MakeLinuxProcesses(machine_)) {}
+
+  DeviceIo& Devices() override { return *devices_; }
+  System& Sys() override { return *system_; }
+  DeviceTree& Tree() override { return *tree_; }
+  Com& Wmi() override { return *com_; }
+  Registry& Reg() override { return *registry_; }
+  Processes& Procs() override { return *processes_; }
+
+ private:
+  std::shared_ptr<LinuxMachine> machine_;
+  std::unique_ptr<DeviceIo> devices_;
+  std::unique_ptr<System> system_;
+  std::unique_ptr<DeviceTree> tree_;
+  std::unique_ptr<Com> com_;
+  std::unique_ptr<Registry> registry_;
+  std::unique_ptr<Processes> processes_;
+};
+
+const char* BusOf(const LinuxDisk& d) { return d.bus == DiskBus::Nvme ? "nvme" : d.BusName(); }
+
+}  // namespace
+
+LinuxMachine::LinuxMachine(const LinuxPlatformOptions& options)
+    : options_(options), files_(options.root) {}
+
+ProcessCapabilities ReadCapabilities(const HostFiles& files) {
+  ProcessCapabilities caps;
+  std::string status = files.Read("/proc/self/status").value_or(std::string());
+  size_t at = status.find("CapEff:");
+  if (at == std::string::npos) return caps;
+  unsigned long long bits = std::strtoull(status.c_str() + at + 7, nullptr, 16);
+  caps.rawIo = (bits >> 17) & 1;
+  caps.sysAdmin = (bits >> 21) & 1;
+  return caps;
+}
+
+std::shared_ptr<Platform> MakeLinuxPlatform() { return MakeLinuxPlatform(LinuxPlatformOptions{}); }
+
+std::shared_ptr<Platform> MakeLinuxPlatform(const LinuxPlatformOptions& options) {
+  return std::make_shared<LinuxPlatform>(options);
+}
+
+std::vector<DiskSurveyEntry> SurveyDisks() { return SurveyDisks(LinuxPlatformOptions{}); }
+
+std::vector<DiskSurveyEntry> SurveyDisks(const LinuxPlatformOptions& options) {
+  HostFiles files(options.root);
+  DiskScan scan = ScanDisks(files);
+  ProcessCapabilities caps = ReadCapabilities(files);
+  std::vector<DiskSurveyEntry> out;
+  for (const LinuxDisk& d : scan.disks) {
+    DiskSurveyEntry e;
+    e.name = d.name;
+    e.devNode = d.devNode;
+    e.number = d.number;
+    e.bus = BusOf(d);
+    std::string path = files.Path(d.devNode);
+    bool needsAdmin = d.bus == DiskBus::Nvme;
+    if (d.bus == DiskBus::Usb) {
+      e.reason = "it is attached by USB; the system sends no commands to USB disks";
+    } else if (::faccessat(AT_FDCWD, path.c_str(), F_OK, AT_EACCESS) != 0) {
+      e.reason = "its device node " + d.devNode + " does not exist";
+    } else if (::faccessat(AT_FDCWD, path.c_str(), R_OK | W_OK, AT_EACCESS) != 0) {
+      e.reason = "this user may not open " + d.devNode +
+                 " for reading and writing; drive commands need root";
+    } else if (needsAdmin ? !caps.sysAdmin : !caps.rawIo) {
+      e.reason = std::string("this process lacks ") + (needsAdmin ? "CAP_SYS_ADMIN" : "CAP_SYS_RAWIO") +
+                 ", which the kernel asks for " + (needsAdmin ? "NVMe admin" : "ATA pass-through") +
+                 " commands; run as root";
+    } else {
+      e.usable = true;
+    }
+    out.push_back(std::move(e));
+  }
+  for (const LeftOutDevice& l : scan.leftOut) {
+    DiskSurveyEntry e;
+    e.name = l.name;
+    e.devNode = "/dev/" + l.name;
+    e.kind = l.kind;
+    e.reason = l.reason;
+    out.push_back(std::move(e));
+  }
+  return out;
+}
+
+}  // namespace zel::linuxbackend

@@ -1,0 +1,46 @@
+// The real machine behind the platform seam: disks from sysfs, ATA commands
+// through SG_IO, NVMe admin commands through the kernel's pass-through, the
+// device tree and the inventory from sysfs and procfs, the registry in a
+// SQLite store. docs/linux-backend.md says what maps to what.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/platform.h"
+
+namespace zel::linuxbackend {
+
+// Where the backend reads the machine from. The defaults are the real
+// machine; tests point `root` at a copied sysfs/procfs tree (device nodes
+// are then looked up below the root too) and `registryPath` at a file of
+// their own.
+struct LinuxPlatformOptions {
+  std::string root;          // "" for "/"
+  std::string registryPath;  // "" for DefaultRegistryDatabasePath()
+};
+
+std::shared_ptr<platform::Platform> MakeLinuxPlatform();
+std::shared_ptr<platform::Platform> MakeLinuxPlatform(const LinuxPlatformOptions& options);
+
+// What the backend made of each block device of the machine, so a program
+// that finds no usable drive can say why. Numbered disks come first, in
+// disk-number order, then the devices that were left out.
+struct DiskSurveyEntry {
+  std::string name;     // "sda", "vda"
+  std::string devNode;  // "/dev/sda"
+  int32_t number = -1;  // disk number, -1 when left out
+  std::string bus;      // "ide", "scsi", "usbstor", "nvme"; empty when left out
+  std::string kind;     // for a left-out device: "virtual", "virtio", "mmc", "optical", "hidden", "other"
+  // Numbered disks: whether this process may send the drive commands (it
+  // can open the device for reading and writing and holds the capability
+  // the kernel asks for pass-through commands).
+  bool usable = false;
+  std::string reason;  // why it was left out or cannot be used; empty otherwise
+};
+std::vector<DiskSurveyEntry> SurveyDisks();
+std::vector<DiskSurveyEntry> SurveyDisks(const LinuxPlatformOptions& options);
+
+}  // namespace zel::linuxbackend

@@ -1,0 +1,25 @@
+#!/bin/sh
+# The rig's one guest script: the oracles and the system's own programs on
+# the same emulated drives, each answer in its own section for the host-side
+# comparison (tests/rig/compare).
+F=/guest/files
+section() { echo "=====SECTION $1====="; }
+end() { echo "=====END====="; }
+
+section smartctl-sata; smartctl -a -j /dev/sda; end
+section nvme-id-ctrl; nvme id-ctrl /dev/nvme0 -o json; end
+section nvme-smart-log; nvme smart-log /dev/nvme0 -o json; end
+section sysfs
+for f in class current_link_speed current_link_width max_link_speed max_link_width; do
+  echo "nvme.$f=$(cat /sys/bus/pci/devices/0000:01:00.0/$f)"
+done
+echo "ahci.class=$(cat /sys/bus/pci/devices/0000:00:1f.2/class)"
+echo "sda.size=$(cat /sys/block/sda/size)"
+echo "nvme0n1.size=$(cat /sys/block/nvme0n1/size)"
+end
+
+# A pattern on LBA 96..111; the probe trims 100..107; then read it back past the cache.
+dd if=/dev/zero bs=512 count=16 2>/dev/null | tr '\000' 'A' | dd of=/dev/sda bs=512 seek=96 conv=fsync 2>/dev/null
+section probe; $F/zel_rig_probe --trim 100 8; end
+sync; echo 3 > /proc/sys/vm/drop_caches
+section trim-readback; dd if=/dev/sda bs=512 skip=96 count=16 2>/dev/null | od -An -v -tx1; end
