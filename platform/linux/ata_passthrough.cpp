@@ -64,10 +64,10 @@ void DecodeDescriptor(std::span<const uint8_t> s, AtaReturn& r) {
 void DecodeFixed(std::span<const uint8_t> s, AtaReturn& r) {
   // The ATA registers travel in the INFORMATION field (error, status,
   // device, count in bytes 3-6) and the COMMAND-SPECIFIC INFORMATION field
-  // (extend flags in byte 8, LBA in bytes 9-11). Kernels before 6.10 write
-  // them eight bytes further on instead (error, status, device, count in
-  // bytes 8-11, the LBA beyond the 18 bytes they return), so both places
-  // are looked at. A device always returns a non-zero status (DRDY at
+  // (extend flags in byte 8, LBA in bytes 9-11). Older kernels (Linux 6.1
+  // among them) write them five bytes further on instead (error, status,
+  // device, count in bytes 8-11, the LBA from byte 17), so both places are
+  // looked at. A device always returns a non-zero status (DRDY at
   // least); where both places hold zero, the error was raised before the
   // command reached the device and there are no registers.
   if (s.size() < 12) return;
@@ -87,12 +87,11 @@ void DecodeFixed(std::span<const uint8_t> s, AtaReturn& r) {
     r.status = s[9];
     r.device = s[10];
     r.count = s[11];
-    if (s.size() >= 20) {
-      r.extend = (s[16] & 0x80) != 0;
-      r.lbaLow = s[17];
-      r.lbaMid = s[18];
-      r.lbaHigh = s[19];
-    }
+    // Those kernels return 18 bytes: the LBA is cut after its low byte.
+    if (s.size() > 16) r.extend = (s[16] & 0x80) != 0;
+    if (s.size() > 17) r.lbaLow = s[17];
+    if (s.size() > 18) r.lbaMid = s[18];
+    if (s.size() > 19) r.lbaHigh = s[19];
   }
 }
 
