@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "app/identify_words_bridge.h"
+#include "health/identify_decoding.h"
 #include "app/strings.h"
 #include "health/nvme_fields.h"
 #include "health/smart_dictionaries.h"
@@ -48,9 +48,8 @@ std::vector<DetailsRow> IdentifyWordRows(const PhysicalDriveRecord& record) {
   std::vector<DetailsRow> rows;
   rows.reserve(kIdentifyWordCount);
   for (int n = 0; n < kIdentifyWordCount; ++n) {
-    const char* description = IdentifyWordDescription(n);
     rows.push_back({Format("Word %d", n), Format("0x%04X", record.IdentifyWord(n)),
-                    description != nullptr ? description : ""});
+                    std::string(IdentifyWordDescriptions[n])});
   }
   return rows;
 }

@@ -94,6 +94,8 @@ TEST(DetailsRows, IdentifyWordsOfASataDrive) {
   EXPECT_EQ(list.Rows[0], (DetailsRow{"Word 0", "0x0000", list.Rows[0][2]}));
   EXPECT_EQ(list.Rows[27][0], "Word 27");
   EXPECT_EQ(list.Rows[27][1], "0x5551");
+  EXPECT_EQ(list.Rows[27][2], "Model number (40 ASCII characters)");
+  EXPECT_EQ(list.Rows[0][2], "General configuration");
   EXPECT_EQ(list.Rows[255][1], "0xBEA5");
 }
 
