@@ -1234,20 +1234,26 @@ SataDrive::Answer SataDrive::Microcode(const Task& t) {
     if (static_cast<uint64_t>(offset) * 512 != image_.size()) return refuse();
     if (microcode_ && microcode_->abortAtOffset && *microcode_->abortAtOffset == offset)
       return refuse();
-    image_.insert(image_.end(), t.out.begin(), t.out.end());
-    ++segments_;
   } else if (mode == 0x07) {
     if (offset != 0) return refuse();
-    image_.assign(t.out.begin(), t.out.end());
-    segments_ = 1;
+    image_.clear();
+    segments_ = 0;
   } else {
     return refuse();
   }
+  size_t before = image_.size();
+  image_.insert(image_.end(), t.out.begin(), t.out.end());
+  ++segments_;
   if (microcode_ && image_.size() >= microcode_->size) {
     if (!microcode_->contains.empty()) {
       auto it = std::search(image_.begin(), image_.end(), microcode_->contains.begin(),
                             microcode_->contains.end());
-      if (it == image_.end()) return refuse();  // not an image for this drive
+      if (it == image_.end()) {
+        // Not an image for this drive: the segment is refused and dropped.
+        image_.resize(before);
+        --segments_;
+        return refuse();
+      }
     }
     currentFirmware_ = microcode_->firmware;
   }
