@@ -338,14 +338,14 @@ TEST_F(SataDriveTest, IdentifyPage) {
   std::string captured(1024, '0');
   captured.replace(0, 4, "4000");    // word 0 = 0x0040
   captured.replace(46 * 2, 8, "3130312E");  // bytes 46-49: firmware "01.1" as stored
-  UseMachine(Format(R"({"drives": [{"index": 0, "wwn": "0x5002538E40A1B2C3",
+  UseMachine(Format(R"({"drives": [{"index": 0, "wwn": "0x500A1B2C3D4E5F60",
                          "identify": {"page": "%s", "words": {"76": "0x0006", "0x4D": 4}}}]})",
                     captured.c_str()));
   EXPECT_EQ(Word(0), 0x0040);
   EXPECT_EQ(Word(76), 0x0006);
   EXPECT_EQ(Word(77), 0x0004);
-  EXPECT_EQ(Word(108), 0x5002);
-  EXPECT_EQ(Word(111), 0xB2C3);
+  EXPECT_EQ(Word(108), 0x500A);
+  EXPECT_EQ(Word(111), 0x5F60);
   EXPECT_EQ(Drive().CurrentFirmware(), "01.1");
   EXPECT_EQ(Word(255), 0);  // no checksum signature on the captured page: left alone
 }
