@@ -91,10 +91,13 @@ int UnderlyingUtil::ConnectWmiClass(const std::string& className, const std::str
   LogTraceF("WMI Class: %s, Condition: %s", className.c_str(), condition.c_str());
   enumerator->reset();
   std::string statement = Format("SELECT * FROM %s %s", className.c_str(), condition.c_str());
-  HRESULT hr;
   if (!service) {
-    hr = E_INVALIDARG;
-  } else if (Utf16Length(statement) > kStatementUnits) {
+    // No connection to query, and none to release.
+    LogTraceF("Fail to ExecQuery(%s) . Error code = 0x%X\n", className.c_str(), Hex(E_INVALIDARG));
+    return 0;
+  }
+  HRESULT hr;
+  if (Utf16Length(statement) > kStatementUnits) {
     // A statement that does not fit its buffer is refused rather than run
     // cut short, which could name another class or another identifier.
     hr = WBEM_E_INVALID_QUERY;

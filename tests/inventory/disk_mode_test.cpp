@@ -57,6 +57,13 @@ TEST_F(DiskModeTest, HardwareIdentifiersDecide) {
   EXPECT_EQ(util.GetDiskMode(1), "");      // no "CC_" element
   EXPECT_EQ(util.GetDiskMode(2), "0104");  // a RAID controller behind a SCSI disk
   EXPECT_EQ(util.GetDiskMode(3), "");      // a disk on no controller
+
+  // A PnP identifier that cannot be read is found in no association (an
+  // empty text would be found in all of them).
+  UseMachine(R"({"drives": [{"index": 0}],
+                 "wmi": {"override": [{"class": "Win32_DiskDrive", "set": {"PNPDeviceID": null}}]}})");
+  EXPECT_EQ(util.GetDiskMode(0), "");
+  ExpectComBalanced();
 }
 
 TEST_F(DiskModeTest, FailuresGiveAnEmptyText) {

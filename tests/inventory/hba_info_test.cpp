@@ -122,6 +122,25 @@ TEST_F(HbaInfoTest, DriverOfTheWrongType) {
   EXPECT_TRUE(Logged("Win32_PnPSignedDriver-DriverVersion:N/A"));
 }
 
+TEST_F(HbaInfoTest, UnreadableIdentifiersMatchNothing) {
+  // A controller whose DeviceID cannot be read owns no association; an
+  // association whose Dependent cannot be read counts without a device query.
+  UseMachine(std::string(kMachine).insert(1, R"("wmi": {"override": [
+      {"class": "Win32_IDEController", "where": {"Name": "Standard Dual Channel PCI IDE Controller"},
+       "set": {"DeviceID": null}},
+      {"class": "Win32_IDEControllerDevice", "set": {"Dependent": 5}}]},)"));
+  UnderlyingUtil util;
+  ASSERT_TRUE(util.GetPhysicalDriveSpace());
+  ASSERT_TRUE(util.GetHbaInfo());
+  ASSERT_EQ(HbaList().size(), 2u);
+  EXPECT_EQ(HbaList()[0].AttachedDeviceCount, 2);
+  EXPECT_EQ(HbaList()[0].AttachedDevices[0].PhysicalDriveIndex, -1);
+  EXPECT_EQ(HbaList()[1].AttachedDeviceCount, 0);
+  EXPECT_TRUE(Logged("Get DeviceID: Variable Type not match: VT_BSTR-vtProp.vt"));
+  for (const std::string& statement : Statements())
+    EXPECT_EQ(statement.find("Win32_PnPEntity WHERE DeviceId"), std::string::npos) << statement;
+}
+
 TEST_F(HbaInfoTest, FailuresKeepTheControllersListedBefore) {
   struct Case {
     const char* faults;
