@@ -1,18 +1,85 @@
 // zelvane: the command-line face of SSD Zelvane.
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
 #include "app/machine_choice.h"
+#include "cli/cli.h"
+#include "platform/format.h"
+#include "report/log.h"
+
+namespace zel::cli {
+
+void Error(const Context& ctx, const std::string& message) {
+  std::fprintf(ctx.err, "zelvane: %s\n", message.c_str());
+}
+
+bool ParseDiskNumber(const Context& ctx, const std::string& text, int* number) {
+  if (text.empty() || text.size() > 9 || text.find_first_not_of("0123456789") != std::string::npos) {
+    Error(ctx, "\"" + text + "\" is not a disk number (a decimal number such as 0 or 1 is)");
+    return false;
+  }
+  *number = std::atoi(text.c_str());
+  return true;
+}
+
+namespace {
+
+void Usage(std::FILE* to) {
+  std::fprintf(to,
+               "usage: zelvane [--machine FILE|demo] [--json] COMMAND [ARGUMENTS]\n\n"
+               "commands:\n");
+  for (const Command& c : Commands()) std::fprintf(to, "  %s\n", c.synopsis);
+  std::fprintf(to,
+               "\n--machine FILE  run on the simulated machine FILE describes (\"demo\": the\n"
+               "                demo machine built in); also the ZELVANE_MACHINE variable.\n"
+               "                Without it the command runs on this machine's drives.\n"
+               "--json          print the result as JSON for scripts (see docs/cli.md)\n");
+}
+
+}  // namespace
+}  // namespace zel::cli
 
 int main(int argc, char** argv) {
+  using namespace zel::cli;
   std::vector<std::string> args(argv, argv + argc);
+  Context ctx;
+
+  // Global options may stand anywhere; --machine is taken out first.
   zel::MachineChoice machine = zel::ChooseMachine(args);
   if (!machine.platform) {
-    std::fprintf(stderr, "zelvane: %s\n", machine.error.c_str());
-    return 2;
+    Error(ctx, machine.error);
+    return kExitCannotRun;
   }
+  std::vector<std::string> rest;
+  for (size_t i = 1; i < args.size(); ++i) {
+    if (args[i] == "--json") {
+      ctx.json = true;
+    } else if (args[i] == "--help" || args[i] == "-h") {
+      Usage(stdout);
+      return kExitOk;
+    } else {
+      rest.push_back(args[i]);
+    }
+  }
+  if (rest.empty()) {
+    Usage(stderr);
+    return kExitCannotRun;
+  }
+  const Command* command = nullptr;
+  for (const Command& c : Commands())
+    if (rest[0] == c.name) command = &c;
+  if (!command) {
+    Error(ctx, "unknown command \"" + rest[0] + "\" (zelvane --help lists them)");
+    return kExitCannotRun;
+  }
+  ctx.args.assign(rest.begin() + 1, rest.end());
+  ctx.machine = machine.description;
+  ctx.simulated = machine.simulated;
   zel::platform::ScopedPlatform installed(machine.platform);
-  std::fprintf(stderr, "zelvane: no commands yet\n");
-  return 2;
+  // The trace log goes beside the program (zelvane.log), as for the desktop
+  // program; a folder that cannot be written just gets no log.
+  zel::SetLogLevel(1);
+  return command->run(ctx);
 }

@@ -1,0 +1,25 @@
+#include "cli/cli.h"
+
+namespace zel::cli {
+
+int RunList(Context& ctx);
+int RunInfo(Context& ctx);
+int RunDetails(Context& ctx);
+int RunDvt(Context& ctx);
+int RunReport(Context& ctx);
+int RunDecryptLog(Context& ctx);
+
+const std::vector<Command>& Commands() {
+  static const std::vector<Command> commands = {
+      {"list", "list                      the usable drives, one line each", RunList},
+      {"info", "info N                    what the Drive Info page shows for disk N", RunInfo},
+      {"details", "details N [--smart]       the drive or SMART detail list of disk N", RunDetails},
+      {"dvt", "dvt N [--criteria FILE]   check disk N against a criteria file", RunDvt},
+      {"report", "report PATH               write the system report to PATH", RunReport},
+      {"decrypt-log", "decrypt-log FILE          write Decrypted.log from a scrambled log",
+       RunDecryptLog},
+  };
+  return commands;
+}
+
+}  // namespace zel::cli

@@ -1,0 +1,128 @@
+// The object model the WQL engine runs over: classes with a key property,
+// association classes with their reference properties, and instances with
+// typed properties (the seam's Variant). Backends fill a model; the engine
+// (statement.h) answers the statements the system issues; model_com.h puts
+// the seam's COM interfaces on top.
+//
+// References between objects are object paths as the platform writes them,
+// `\\HOST\root\cimv2:Class.Key="value"` with every backslash and double quote
+// of the value escaped, held as VT_BSTR texts in the association objects.
+#pragma once
+
+#include <memory>
+#include <mutex>
+#include <unordered_map>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "platform/wmi.h"
+
+namespace zel::wql {
+
+using platform::Variant;
+
+// One instance: its class and its properties in the order they were set.
+// Property names compare without regard to case, as WQL names do.
+class Object {
+ public:
+  explicit Object(std::string className) : className_(std::move(className)) {}
+
+  const std::string& ClassName() const { return className_; }
+  // Sets or replaces a property.
+  void Set(std::string_view name, Variant value);
+  // Removes a property; false when it was not there.
+  bool Remove(std::string_view name);
+  const Variant* Find(std::string_view name) const;
+  const std::vector<std::pair<std::string, Variant>>& Properties() const { return properties_; }
+
+ private:
+  std::string className_;
+  std::vector<std::pair<std::string, Variant>> properties_;
+};
+
+struct ClassInfo {
+  std::string name;
+  std::string key;                      // the key property of object paths
+  std::vector<std::string> references;  // non-empty for association classes
+  bool IsAssociation() const { return !references.empty(); }
+};
+
+class ObjectModel {
+ public:
+  explicit ObjectModel(std::string computerName = "LOCALHOST")
+      : computerName_(std::move(computerName)) {}
+  ObjectModel(const ObjectModel&) = delete;
+  ObjectModel& operator=(const ObjectModel&) = delete;
+
+  const std::string& ComputerName() const { return computerName_; }
+  void SetComputerName(std::string name) { computerName_ = std::move(name); }
+
+  // Declares a class (a class can exist without instances). Declaring an
+  // existing class again updates its key.
+  void DeclareClass(std::string_view name, std::string_view keyProperty = "DeviceID");
+  // Declares an association class with the names of its reference properties.
+  void DeclareAssociation(std::string_view name, std::vector<std::string> references);
+  const ClassInfo* FindClass(std::string_view name) const;
+  std::vector<const ClassInfo*> AssociationClasses() const;
+
+  // Appends an instance (its class is declared with key "DeviceID" when
+  // unknown) and returns it; instances keep their order of addition.
+  Object& Add(Object object);
+  // Removes the instances for which `match` is true; returns how many.
+  template <typename Pred>
+  size_t RemoveIf(Pred match) {
+    Invalidate();
+    size_t before = objects_.size();
+    std::erase_if(objects_, [&](const std::unique_ptr<Object>& o) { return match(*o); });
+    return before - objects_.size();
+  }
+
+  std::vector<const Object*> InstancesOf(std::string_view className) const;
+  std::vector<Object*> InstancesOf(std::string_view className);
+  // The instance of `className` whose key property equals `keyValue`
+  // (compared without case); null when there is none. Lookups go through an
+  // index built on first use; every change made through the model's own
+  // non-const members drops it, so build the model completely (including
+  // changes to objects it handed out) before looking objects up by key.
+  const Object* FindByKey(std::string_view className, std::string_view keyValue) const;
+
+  // The object path of an instance, or of a class and key value.
+  std::string PathOf(const Object& object) const;
+  std::string PathOf(std::string_view className, std::string_view keyValue) const;
+
+ private:
+  void Invalidate();
+
+  std::string computerName_;
+  std::vector<ClassInfo> classes_;
+  std::vector<std::unique_ptr<Object>> objects_;
+  // Lower-cased "class\0key value" to the first such instance.
+  mutable std::mutex indexMutex_;
+  mutable bool indexed_ = false;
+  mutable std::unordered_map<std::string, const Object*> index_;
+};
+
+// WQL string escaping: "\" becomes "\\" and a double quote "\"".
+std::string EscapeWql(std::string_view text);
+// The reverse: "\\", "\"" and "\'" lose their backslash; any other backslash
+// stays as it is, so an identifier that was never escaped comes through.
+std::string UnescapeWql(std::string_view text);
+
+// "Class.Key='value'" or "Class.Key=\"value\"", optionally after a
+// "\\HOST\namespace:" prefix. `value` is unescaped, `raw` as written.
+struct ObjectPath {
+  std::string className;
+  std::string keyName;
+  std::string value;
+  std::string raw;
+};
+std::optional<ObjectPath> ParseObjectPath(std::string_view text);
+
+// The text of a property for comparisons: a VT_BSTR as it is, an integer
+// type in decimal; nothing for other types.
+std::optional<std::string> ComparableText(const Variant& value);
+
+}  // namespace zel::wql
