@@ -13,6 +13,7 @@ using namespace zel::platform;
 
 struct ModelCom::State {
   std::shared_ptr<const ObjectModel> model;
+  ModelProvider provider;  // when set, every connection takes a fresh model from it
   FaultPlan faults;
 
   mutable std::mutex mutex;
@@ -107,7 +108,8 @@ class Enumerator final : public EnumWbemClassObject {
 
 class Services final : public WbemServices {
  public:
-  explicit Services(std::shared_ptr<State> state) : state_(std::move(state)) {}
+  Services(std::shared_ptr<State> state, std::shared_ptr<const ObjectModel> model)
+      : state_(std::move(state)), model_(std::move(model)) {}
 
   HRESULT ExecQuery(const std::string& language, const std::string& query, int32_t /*flags*/,
                     std::shared_ptr<EnumWbemClassObject>* result) override {
@@ -138,14 +140,15 @@ class Services final : public WbemServices {
         timesOut = true;
       }
     }
-    QueryResult r = Execute(*state_->model, *statement);
+    QueryResult r = Execute(*model_, *statement);
     if (FAILED(r.status)) return r.status;
-    *result = std::make_shared<Enumerator>(state_->model, std::move(r), timesOut);
+    *result = std::make_shared<Enumerator>(model_, std::move(r), timesOut);
     return WBEM_S_NO_ERROR;
   }
 
  private:
   std::shared_ptr<State> state_;
+  std::shared_ptr<const ObjectModel> model_;  // the connection's snapshot
 };
 
 class Locator final : public WbemLocator {
@@ -164,7 +167,16 @@ class Locator final : public WbemLocator {
     // The local namespace, with or without the local machine in front.
     std::string ns = ToLowerAscii(networkResource);
     if (ns != "root\\cimv2" && ns != "\\\\.\\root\\cimv2") return WBEM_E_INVALID_NAMESPACE;
-    *services = std::make_shared<Services>(state_);
+    std::shared_ptr<const ObjectModel> model;
+    if (state_->provider) {
+      model = state_->provider();
+      if (!model) return WBEM_E_FAILED;
+      std::lock_guard<std::mutex> lock(state_->mutex);
+      state_->model = model;
+    } else {
+      model = state_->model;
+    }
+    *services = std::make_shared<Services>(state_, std::move(model));
     return WBEM_S_NO_ERROR;
   }
 
@@ -177,6 +189,13 @@ class Locator final : public WbemLocator {
 ModelCom::ModelCom(std::shared_ptr<const ObjectModel> model, FaultPlan faults)
     : state_(std::make_shared<State>()) {
   state_->model = std::move(model);
+  state_->faults = std::move(faults);
+  state_->querySeen.assign(state_->faults.queries.size(), 0);
+}
+
+ModelCom::ModelCom(ModelProvider provider, FaultPlan faults) : state_(std::make_shared<State>()) {
+  state_->provider = std::move(provider);
+  state_->model = std::make_shared<ObjectModel>();
   state_->faults = std::move(faults);
   state_->querySeen.assign(state_->faults.queries.size(), 0);
 }
@@ -228,7 +247,10 @@ HRESULT ModelCom::CoSetProxyBlanket(WbemServices& services, uint32_t, uint32_t, 
   return S_OK;
 }
 
-const ObjectModel& ModelCom::Model() const { return *state_->model; }
+const ObjectModel& ModelCom::Model() const {
+  std::lock_guard<std::mutex> lock(state_->mutex);
+  return *state_->model;
+}
 
 ModelCom::Usage ModelCom::ComUsage() const {
   std::lock_guard<std::mutex> lock(state_->mutex);

@@ -5,6 +5,7 @@
 // model and, where it wants to show a failure, a fault plan.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -51,9 +52,15 @@ struct FaultPlan {
   std::vector<QueryFault> queries;
 };
 
+// Builds the model of one connection (a machine whose devices come and go).
+using ModelProvider = std::function<std::shared_ptr<const ObjectModel>()>;
+
 class ModelCom final : public platform::Com {
  public:
   explicit ModelCom(std::shared_ptr<const ObjectModel> model, FaultPlan faults = {});
+  // A model taken afresh from `provider` at every ConnectServer, so each
+  // connection sees the machine as it is then; a null model fails the connection.
+  explicit ModelCom(ModelProvider provider, FaultPlan faults = {});
   ~ModelCom() override;
 
   platform::HRESULT CoInitializeEx(uint32_t coInit) override;
