@@ -47,7 +47,32 @@ DevicePathKind ClassifyDevicePath(const std::string& path, int32_t* number, char
     }
   }
   if (StartsWith(path, "\\\\?\\")) return DevicePathKind::Interface;
+  if (path.size() >= 3 && path[1] == ':' && path[2] == '\\') {
+    char c = path[0];
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+    if (c >= 'A' && c <= 'Z') {
+      *letter = c;
+      return DevicePathKind::File;
+    }
+  }
   return DevicePathKind::Other;
+}
+
+std::string FilePathOnVolume(const VolumeInfo& volume, const std::string& platformPath) {
+  if (platformPath.size() < 3) return std::string();
+  std::string rest = platformPath.substr(3);
+  std::string out = volume.mountPoint == "/" ? std::string() : volume.mountPoint;
+  size_t start = 0;
+  while (start <= rest.size()) {
+    size_t end = rest.find('\\', start);
+    if (end == std::string::npos) end = rest.size();
+    std::string part = rest.substr(start, end - start);
+    if (part == "..") return std::string();
+    if (part.find('/') != std::string::npos) return std::string();
+    if (!part.empty() && part != ".") out += "/" + part;
+    start = end + 1;
+  }
+  return out.empty() ? std::string("/") : out;
 }
 
 namespace {
@@ -99,11 +124,28 @@ class LinuxDevices final : public DeviceIo {
         h.volume = *v;
         break;
       }
+      case DevicePathKind::File: {
+        h.kind = OpenDevice::File;
+        std::optional<VolumeInfo> v = FindVolume(*machine_, scan, letter);
+        std::string file = v ? FilePathOnVolume(*v, path) : std::string();
+        if (file.empty()) {
+          SetLastError(v ? ERROR_INVALID_NAME : ERROR_PATH_NOT_FOUND);
+          return INVALID_HANDLE_VALUE;
+        }
+        h.volume = *v;
+        int mode = (access & GENERIC_WRITE) ? O_RDWR : O_RDONLY;
+        h.fd = ::open(machine_->DevicePath(file).c_str(), mode | O_CLOEXEC | O_NOFOLLOW);
+        if (h.fd < 0) {
+          FailWithErrno(errno);
+          return INVALID_HANDLE_VALUE;
+        }
+        break;
+      }
       case DevicePathKind::Other:
         SetLastError(ERROR_FILE_NOT_FOUND);
         return INVALID_HANDLE_VALUE;
     }
-    if (h.kind != OpenDevice::Volume) {
+    if (h.kind == OpenDevice::Disk || h.kind == OpenDevice::Adapter) {
       if (!disk) {
         SetLastError(ERROR_FILE_NOT_FOUND);
         return INVALID_HANDLE_VALUE;
@@ -157,6 +199,7 @@ class LinuxDevices final : public DeviceIo {
     ControlRequest request{code, std::span<const uint8_t>(in, in ? inSize : 0),
                            std::span<uint8_t>(out, out ? outSize : 0), pointed, returned};
     bool ok = h.kind == OpenDevice::Volume ? VolumeControl(*machine_, h, request)
+              : h.kind == OpenDevice::File ? FileControl(*machine_, h, request)
                                            : DiskControl(*machine_, h, request);
     if (ok) SetLastError(ERROR_SUCCESS);
     return ok;
@@ -170,7 +213,8 @@ class LinuxDevices final : public DeviceIo {
       return false;
     }
     OpenDevice& h = it->second;
-    if (!(h.access & GENERIC_READ) || h.kind != OpenDevice::Disk || h.fd < 0) {
+    if (!(h.access & GENERIC_READ) || (h.kind != OpenDevice::Disk && h.kind != OpenDevice::File) ||
+        h.fd < 0) {
       SetLastError(ERROR_ACCESS_DENIED);
       return false;
     }
@@ -215,6 +259,7 @@ class LinuxDevices final : public DeviceIo {
   static bool SameTarget(const OpenDevice& a, const OpenDevice& b) {
     if (a.kind != b.kind) return false;
     if (a.kind == OpenDevice::Volume) return a.volume.letter == b.volume.letter;
+    if (a.kind == OpenDevice::File) return a.path == b.path;
     if (a.kind == OpenDevice::Adapter) return a.port == b.port;
     return a.disk.name == b.disk.name;
   }

@@ -16,9 +16,10 @@ namespace zel::linuxbackend {
 
 class LinuxMachine;
 
-enum class DevicePathKind { PhysicalDrive, Interface, Adapter, Volume, Other };
+enum class DevicePathKind { PhysicalDrive, Interface, Adapter, Volume, File, Other };
 // "\\.\PhysicalDrive3" (number 3), "\\?\..." (an interface path), "\\.\SCSI1:"
-// (number 1), "\\.\C:" (letter 'C'); case does not matter.
+// (number 1), "\\.\C:" (letter 'C'), "C:\dir\file" (a file on volume 'C');
+// case does not matter.
 DevicePathKind ClassifyDevicePath(const std::string& path, int32_t* number, char* letter);
 bool ParseNumberedPath(const std::string& path, const std::string& prefix, const std::string& suffix,
                        int32_t* number);
@@ -38,10 +39,15 @@ struct VolumeInfo {
 std::vector<VolumeInfo> ListVolumes(const LinuxMachine& machine, const DiskScan& scan);
 std::optional<VolumeInfo> FindVolume(const LinuxMachine& machine, const DiskScan& scan, char letter);
 
+// The machine path of a file named on a lettered volume ("C:\\a\\b" on a
+// volume mounted at /srv gives "/srv/a/b"); empty when the letter is unknown
+// or the name leaves the volume ("..").
+std::string FilePathOnVolume(const VolumeInfo& volume, const std::string& platformPath);
+
 struct OpenDevice {
-  enum Kind { Disk, Adapter, Volume } kind = Disk;
+  enum Kind { Disk, Adapter, Volume, File } kind = Disk;
   LinuxDisk disk;      // Disk and Adapter: the disk (for an adapter, the first disk on its port)
-  VolumeInfo volume;   // Volume
+  VolumeInfo volume;   // Volume and File: the volume (of the file)
   int32_t port = -1;   // Adapter
   int fd = -1;         // -1 for a query-only open
   uint32_t access = 0, share = 0;
@@ -60,5 +66,6 @@ struct ControlRequest {
 // Carry out one control request; false with the last error set on failure.
 bool DiskControl(const LinuxMachine& machine, const OpenDevice& device, ControlRequest& request);
 bool VolumeControl(const LinuxMachine& machine, const OpenDevice& device, ControlRequest& request);
+bool FileControl(const LinuxMachine& machine, const OpenDevice& device, ControlRequest& request);
 
 }  // namespace zel::linuxbackend

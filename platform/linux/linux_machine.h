@@ -9,6 +9,7 @@
 #include "platform/linux/disks.h"
 #include "platform/linux/host_files.h"
 #include "platform/linux/linux_platform.h"
+#include "platform/linux/linux_transport.h"
 #include "platform/linux/pci.h"
 #include "platform/platform.h"
 
@@ -26,6 +27,9 @@ class LinuxMachine {
   std::vector<StorageController> Controllers() const { return ScanControllers(files_); }
   // The path to open for a device node of the machine ("/dev/sda").
   std::string DevicePath(const std::string& node) const { return files_.Path(node); }
+  const LinuxTransports& Transports() const {
+    return options_.transports ? *options_.transports : RealTransports();
+  }
 
  private:
   LinuxPlatformOptions options_;

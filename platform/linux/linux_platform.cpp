@@ -52,6 +52,11 @@ const char* BusOf(const LinuxDisk& d) { return d.bus == DiskBus::Nvme ? "nvme" :
 LinuxMachine::LinuxMachine(const LinuxPlatformOptions& options)
     : options_(options), files_(options.root) {}
 
+const LinuxTransports& RealTransports() {
+  static const LinuxTransports real{SendAtaCommand, SendScsiCommand, SendNvmeAdmin};
+  return real;
+}
+
 ProcessCapabilities ReadCapabilities(const HostFiles& files) {
   ProcessCapabilities caps;
   std::string status = files.Read("/proc/self/status").value_or(std::string());

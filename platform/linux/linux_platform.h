@@ -17,9 +17,12 @@ namespace zel::linuxbackend {
 // machine; tests point `root` at a copied sysfs/procfs tree (device nodes
 // are then looked up below the root too) and `registryPath` at a file of
 // their own.
+struct LinuxTransports;
 struct LinuxPlatformOptions {
   std::string root;          // "" for "/"
   std::string registryPath;  // "" for DefaultRegistryDatabasePath()
+  // How commands reach the drives; null for the kernel's own (tests replay).
+  std::shared_ptr<const LinuxTransports> transports;
 };
 
 std::shared_ptr<platform::Platform> MakeLinuxPlatform();

@@ -1,6 +1,27 @@
-// Processes and named objects of the real machine.
+// Processes and named objects of the real machine. The window-title
+// rendezvous and named mutexes are lock files in the user's runtime folder,
+// held with flock() so they vanish with the process that holds them; the
+// command lines the system starts are carried out with the machine's own
+// means where it has them, and refused (ERROR_FILE_NOT_FOUND, as a program
+// that is not installed) where it has not.
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <map>
+#include <mutex>
+#include <sstream>
+#include <vector>
+
 #include "platform/errors.h"
+#include "platform/format.h"
+#include "platform/linux/errors_linux.h"
+#include "platform/linux/linux_devices.h"
 #include "platform/linux/linux_machine.h"
+#include "platform/text.h"
 
 namespace zel::linuxbackend {
 
@@ -8,34 +29,151 @@ using namespace zel::platform;
 
 namespace {
 
+std::string RuntimeFolder() {
+  const char* run = std::getenv("XDG_RUNTIME_DIR");
+  std::string dir = run && *run == '/' ? std::string(run) + "/ssdzelvane"
+                                      : "/tmp/ssdzelvane-" + std::to_string(::geteuid());
+  ::mkdir(dir.c_str(), 0700);
+  return dir;
+}
+
+// A file name for any title: its FNV-1a hash.
+std::string LockName(const std::string& kind, const std::string& name) {
+  uint64_t h = 1469598103934665603ull;
+  for (unsigned char c : name) {
+    h ^= c;
+    h *= 1099511628211ull;
+  }
+  return RuntimeFolder() + "/" + kind + "-" + Format("%016llx", static_cast<unsigned long long>(h)) + ".lock";
+}
+
+// Splits a command line at blanks, with "..." quoting.
+std::vector<std::string> Words(const std::string& line) {
+  std::vector<std::string> out;
+  std::string word;
+  bool quoted = false, any = false;
+  for (char c : line) {
+    if (c == '"') {
+      quoted = !quoted;
+      any = true;
+    } else if (c == ' ' && !quoted) {
+      if (any) out.push_back(word);
+      word.clear();
+      any = false;
+    } else {
+      word += c;
+      any = true;
+    }
+  }
+  if (any) out.push_back(word);
+  return out;
+}
+
 class LinuxProcesses final : public Processes {
  public:
-  bool RunAndCapture(const std::string&, std::string*) override {
+  explicit LinuxProcesses(std::shared_ptr<LinuxMachine> m) : machine_(std::move(m)) {}
+  ~LinuxProcesses() override {
+    for (auto& [token, fd] : held_) ::close(fd);
+  }
+
+  bool RunAndCapture(const std::string& commandLine, std::string* output) override {
+    std::vector<std::string> w = Words(commandLine);
+    if (w.size() == 5 && (EqualsNoCaseAscii(w[0], "fsutil") || EqualsNoCaseAscii(w[0], "fsutil.exe")) &&
+        EqualsNoCaseAscii(w[1], "file") && EqualsNoCaseAscii(w[2], "createnew"))
+      return CreateNew(w[3], w[4], output);
     SetLastError(ERROR_FILE_NOT_FOUND);
     return false;
   }
-  bool FindWindowTitle(const std::string&) override { return false; }
-  std::intptr_t ShowWindowTitle(const std::string&) override { return 0; }
-  void HideWindowTitle(std::intptr_t) override {}
-  std::intptr_t CreateMutexW(const std::string&) override { return 0; }
-};
 
-class LinuxCom final : public Com {
- public:
-  HRESULT CoInitializeEx(uint32_t) override { return S_OK; }
-  void CoUninitialize() override {}
-  HRESULT CreateWbemLocator(std::shared_ptr<WbemLocator>*) override { return REGDB_E_CLASSNOTREG; }
-  HRESULT CoSetProxyBlanket(WbemServices&, uint32_t, uint32_t, uint32_t, uint32_t) override {
-    return E_FAIL;
+  bool FindWindowTitle(const std::string& title) override {
+    int fd = ::open(LockName("window", title).c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return false;
+    bool held = ::flock(fd, LOCK_SH | LOCK_NB) != 0 && errno == EWOULDBLOCK;
+    ::close(fd);
+    return held;
   }
+
+  std::intptr_t ShowWindowTitle(const std::string& title) override {
+    int fd = ::open(LockName("window", title).c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    if (fd < 0) return 0;
+    ::flock(fd, LOCK_EX | LOCK_NB);  // a second window of the same title keeps the first one's lock
+    return Hold(fd);
+  }
+
+  void HideWindowTitle(std::intptr_t token) override {
+    std::lock_guard<std::mutex> lock(mutex_);
+    auto it = held_.find(token);
+    if (it == held_.end()) return;
+    ::close(it->second);
+    held_.erase(it);
+  }
+
+  std::intptr_t CreateMutexW(const std::string& name) override {
+    int fd = ::open(LockName("mutex", name).c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    if (fd < 0) {
+      FailWithErrno(errno);
+      return 0;
+    }
+    // The first holder finds no other; later ones learn that it exists.
+    bool first = ::flock(fd, LOCK_EX | LOCK_NB) == 0;
+    ::flock(fd, LOCK_SH);
+    std::intptr_t token = Hold(fd);
+    SetLastError(first ? ERROR_SUCCESS : ERROR_ALREADY_EXISTS);
+    return token;
+  }
+
+ private:
+  std::intptr_t Hold(int fd) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    std::intptr_t token = next_++;
+    held_[token] = fd;
+    return token;
+  }
+
+  // "fsutil file createnew PATH SIZE": a file of SIZE bytes whose blocks are
+  // reserved on the volume, as the platform's tool makes it.
+  bool CreateNew(const std::string& path, const std::string& sizeText, std::string* output) {
+    if (sizeText.empty() || sizeText.find_first_not_of("0123456789") != std::string::npos ||
+        sizeText.size() > 19) {
+      SetLastError(ERROR_INVALID_PARAMETER);
+      return false;
+    }
+    unsigned long long size = std::strtoull(sizeText.c_str(), nullptr, 10);
+    int32_t number = -1;
+    char letter = 0;
+    if (ClassifyDevicePath(path, &number, &letter) != DevicePathKind::File) {
+      SetLastError(ERROR_PATH_NOT_FOUND);
+      return false;
+    }
+    std::optional<VolumeInfo> v = FindVolume(*machine_, machine_->Disks(), letter);
+    std::string file = v ? FilePathOnVolume(*v, path) : std::string();
+    if (file.empty()) {
+      SetLastError(ERROR_PATH_NOT_FOUND);
+      return false;
+    }
+    std::string real = machine_->DevicePath(file);
+    int fd = ::open(real.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+    if (fd < 0) return FailWithErrno(errno);
+    int err = size ? ::posix_fallocate(fd, 0, static_cast<off_t>(size)) : 0;
+    ::close(fd);
+    if (err != 0) {
+      ::unlink(real.c_str());  // a file that did not get its size is not left behind
+      return FailWithErrno(err);
+    }
+    if (output) *output = "File " + path + " is created\r\n";
+    return true;
+  }
+
+  std::shared_ptr<LinuxMachine> machine_;
+  std::mutex mutex_;
+  std::map<std::intptr_t, int> held_;
+  std::intptr_t next_ = 1;
 };
 
 }  // namespace
 
-std::unique_ptr<Processes> MakeLinuxProcesses(std::shared_ptr<LinuxMachine>) {
-  return std::make_unique<LinuxProcesses>();
+std::unique_ptr<Processes> MakeLinuxProcesses(std::shared_ptr<LinuxMachine> machine) {
+  return std::make_unique<LinuxProcesses>(std::move(machine));
 }
-
-std::unique_ptr<Com> MakeLinuxCom(std::shared_ptr<LinuxMachine>) { return std::make_unique<LinuxCom>(); }
 
 }  // namespace zel::linuxbackend
