@@ -23,3 +23,9 @@ dd if=/dev/zero bs=512 count=16 2>/dev/null | tr '\000' 'A' | dd of=/dev/sda bs=
 section probe; $F/zel_rig_probe --trim 100 8; end
 sync; echo 3 > /proc/sys/vm/drop_caches
 section trim-readback; dd if=/dev/sda bs=512 skip=96 count=16 2>/dev/null | od -An -v -tx1; end
+
+# The system's own operations over the Linux platform; its TRIM takes LBA 200..203.
+dd if=/dev/zero bs=512 count=8 2>/dev/null | tr '\000' 'B' | dd of=/dev/sda bs=512 seek=198 conv=fsync 2>/dev/null
+section system; (cd /tmp && $F/zel_rig_probe --system --trim 200 4); end
+sync; echo 3 > /proc/sys/vm/drop_caches
+section system-trim-readback; dd if=/dev/sda bs=512 skip=198 count=8 2>/dev/null | od -An -v -tx1; end

@@ -332,6 +332,109 @@ TEST(RigNvme, ACommandTheControllerRefusesIsAFailure) {
   EXPECT_EQ(r["error"].get<int>(), 1);  // ERROR_INVALID_FUNCTION
 }
 
+// --- The system's own operations over the Linux platform ------------------
+
+const Json* SystemDrive(const Json& system, const std::string& classCode) {
+  if (!system.contains("drives")) return nullptr;
+  for (const Json& d : system["drives"])
+    if (d.value("classCode", "") == classCode) return &d;
+  return nullptr;
+}
+
+TEST(RigSystem, TheDisksAreFoundAsTheSystemLooksForThem) {
+  Json system = Section("system");
+  ASSERT_EQ(system["interfaces"].size(), 2u) << system.dump();
+  EXPECT_TRUE(system["diskTable"].get<bool>());
+  EXPECT_EQ(system["version"]["ataPassThrough"], 1);
+  EXPECT_EQ(system["version"]["windows8"], 0);  // the rules of version 6.1
+  const Json* sata = SystemDrive(system, "010601");
+  const Json* nvme = SystemDrive(system, "010802");
+  ASSERT_TRUE(sata && nvme) << system.dump();
+  EXPECT_EQ((*sata)["interfaceType"], "IDE");
+  EXPECT_EQ((*nvme)["interfaceType"], "SCSI");
+  EXPECT_FALSE((*sata)["devicePath"].get<std::string>().empty());
+  EXPECT_FALSE((*nvme)["devicePath"].get<std::string>().empty());
+}
+
+TEST(RigSystem, SataIdentityAndEveryAttributeMatchSmartctl) {
+  Json system = Section("system");
+  Json s = Section("smartctl-sata");
+  const Json* d = SystemDrive(system, "010601");
+  ASSERT_TRUE(d) << system.dump();
+  EXPECT_TRUE((*d)["identifyOk"].get<bool>());
+  EXPECT_TRUE((*d)["smartOk"].get<bool>());
+  EXPECT_EQ((*d)["modelName"], s["model_name"]);
+  EXPECT_EQ((*d)["model"], s["model_name"]);  // the disk table's model, from the kernel's IDENTIFY copy
+  EXPECT_EQ((*d)["serialNumber"], s["serial_number"]);
+  EXPECT_EQ((*d)["firmwareRevision"], s["firmware_version"]);
+  uint64_t wwn = (s["wwn"]["naa"].get<uint64_t>() << 60) | (s["wwn"]["oui"].get<uint64_t>() << 36) |
+                 s["wwn"]["id"].get<uint64_t>();
+  char text[17];
+  std::snprintf(text, sizeof text, "%016llX", static_cast<unsigned long long>(wwn));
+  EXPECT_EQ((*d)["worldWideName"], text);
+  EXPECT_EQ((*d)["sizeGB"].get<uint64_t>(), s["user_capacity"]["bytes"].get<uint64_t>() / 1000000000u);
+  EXPECT_EQ((*d)["temperature"].get<int>(), s["temperature"]["current"].get<int>());
+  const Json& table = s["ata_smart_attributes"]["table"];
+  ASSERT_EQ((*d)["attributes"].size(), table.size());
+  for (size_t i = 0; i < table.size(); ++i) {
+    const Json& ours = (*d)["attributes"][i];
+    const Json& theirs = table[i];
+    SCOPED_TRACE("attribute " + std::to_string(theirs["id"].get<int>()));
+    EXPECT_EQ(ours["id"], theirs["id"]);
+    EXPECT_EQ(ours["current"], theirs["value"]);
+    EXPECT_EQ(ours["worst"], theirs["worst"]);
+    EXPECT_EQ(ours["raw"], theirs["raw"]["value"]);
+    EXPECT_EQ(ours["threshold"], theirs["thresh"]);
+  }
+}
+
+TEST(RigSystem, AnAbortedSecurityCommandIsReportedAsEachFormReportsIt) {
+  Json system = Section("system");
+  const Json* d = SystemDrive(system, "010601");
+  ASSERT_TRUE(d);
+  EXPECT_NE((*d)["securityBuffered"].get<int>(), 0);  // carried: the verdict is in the registers
+  EXPECT_EQ((*d)["securityDirect"].get<int>(), 0);    // the drive's error bit fails the direct form
+}
+
+TEST(RigSystem, TheSystemsTrimReadsBackAsZeros) {
+  Json system = Section("system");
+  const Json* d = SystemDrive(system, "010601");
+  ASSERT_TRUE(d);
+  EXPECT_NE((*d)["trim"].get<int>(), 0);
+  std::istringstream in(g_sections["system-trim-readback"]);
+  std::vector<int> bytes;
+  std::string hex;
+  while (in >> hex) bytes.push_back(std::stoi(hex, nullptr, 16));
+  ASSERT_EQ(bytes.size(), 8u * 512u);
+  for (size_t i = 0; i < bytes.size(); ++i) {
+    size_t lba = 198 + i / 512;
+    int expected = (lba >= 200 && lba < 204) ? 0x00 : 0x42;
+    if (bytes[i] != expected) {
+      ADD_FAILURE() << "LBA " << lba << " byte " << i % 512 << " is " << bytes[i];
+      break;
+    }
+  }
+}
+
+TEST(RigSystem, NvmeIdentityAndHealthMatchNvmeCli) {
+  Json system = Section("system");
+  Json id = Section("nvme-id-ctrl");
+  Json log = Section("nvme-smart-log");
+  const Json* d = SystemDrive(system, "010802");
+  ASSERT_TRUE(d) << system.dump();
+  EXPECT_TRUE((*d)["identifyOk"].get<bool>());
+  EXPECT_TRUE((*d)["healthOk"].get<bool>());
+  EXPECT_TRUE((*d)["miniportHealthOk"].get<bool>());
+  EXPECT_TRUE((*d)["scsiPortOk"].get<bool>());
+  EXPECT_FALSE((*d)["tunnelOk"].get<bool>());  // no SCSI behind an NVMe namespace
+  EXPECT_EQ((*d)["modelName"], Trim(id["mn"].get<std::string>()));
+  EXPECT_EQ((*d)["serialNumber"], Trim(id["sn"].get<std::string>()));
+  EXPECT_EQ((*d)["firmwareRevision"], Trim(id["fr"].get<std::string>()));
+  EXPECT_EQ((*d)["temperature"].get<int64_t>(), static_cast<int64_t>(Number(log["temperature"])) - 273);
+  EXPECT_EQ((*d)["remainingLife"].get<int64_t>(), 100 - static_cast<int64_t>(Number(log["percent_used"])));
+  EXPECT_EQ((*d)["totalBytesWritten"].get<uint64_t>(), Number(log["data_units_written"]) / 2048);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {

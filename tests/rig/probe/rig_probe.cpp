@@ -3,7 +3,8 @@
 // emulated drives and prints what it got as one JSON document, for the
 // host-side comparison with smartctl and nvme.
 //
-// Usage: zel_rig_probe [--trim LBA COUNT]
+// Usage: zel_rig_probe [--trim LBA COUNT] [--system]
+//   --system: the system's own operations over the Linux platform instead
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -21,6 +22,10 @@
 
 using namespace zel::linuxbackend;
 using Json = nlohmann::json;
+
+namespace zel {
+nlohmann::json SystemProbe(long trimLba, int trimCount);
+}
 
 namespace {
 
@@ -140,11 +145,18 @@ Json ProbeNvme(const LinuxDisk& d) {
 int main(int argc, char** argv) {
   long trimLba = 0;
   int trimCount = 0;
-  for (int i = 1; i < argc; ++i)
+  bool system = false;
+  for (int i = 1; i < argc; ++i) {
     if (std::strcmp(argv[i], "--trim") == 0 && i + 2 < argc) {
       trimLba = std::atol(argv[i + 1]);
       trimCount = std::atoi(argv[i + 2]);
     }
+    if (std::strcmp(argv[i], "--system") == 0) system = true;
+  }
+  if (system) {
+    std::printf("%s\n", zel::SystemProbe(trimLba, trimCount).dump().c_str());
+    return 0;
+  }
   HostFiles files;
   DiskScan scan = ScanDisks(files);
   Json out;
