@@ -26,6 +26,9 @@ section trim-readback; dd if=/dev/sda bs=512 skip=96 count=16 2>/dev/null | od -
 
 # The system's own operations over the Linux platform; its TRIM takes LBA 200..203.
 dd if=/dev/zero bs=512 count=8 2>/dev/null | tr '\000' 'B' | dd of=/dev/sda bs=512 seek=198 conv=fsync 2>/dev/null
-section system; (cd /tmp && $F/zel_rig_probe --system --trim 200 4); end
+# A criteria file for the rig's SATA drive (lines end with CR LF).
+printf '#SMART start\r\nBE,64,1,32,1,64,0,Temperature,\r\n09,64,1,0,4,FFFFFFFF,0,,\r\n#SMART end\r\n#Identify start\r\n27-46,QUARN SSD KD765 256GB\r\n100-103,0x0000000000200000\r\n83,14,1\r\n#Identify end\r\n' > /tmp/ZelvaneDvtRig.txt
+section system; (cd /tmp && $F/zel_rig_probe --system --trim 200 4 --dvt /tmp/ZelvaneDvtRig.txt); end
+section dvt-files; for f in $F/*.log; do echo "== $(basename "$f")"; cat "$f"; done; end
 sync; echo 3 > /proc/sys/vm/drop_caches
 section system-trim-readback; dd if=/dev/sda bs=512 skip=198 count=8 2>/dev/null | od -An -v -tx1; end

@@ -435,6 +435,22 @@ TEST(RigSystem, NvmeIdentityAndHealthMatchNvmeCli) {
   EXPECT_EQ((*d)["totalBytesWritten"].get<uint64_t>(), Number(log["data_units_written"]) / 2048);
 }
 
+TEST(RigSystem, TheVerificationModeRunsAndWritesItsResultFiles) {
+  Json system = Section("system");
+  ASSERT_TRUE(system.contains("dvt")) << system.dump();
+  const Json& dvt = system["dvt"];
+  EXPECT_EQ(dvt["result"], 0) << dvt.dump() << "\n" << g_sections["dvt-files"];
+  EXPECT_EQ(dvt["smartLines"], 2);
+  EXPECT_EQ(dvt["smartPassed"], 2);
+  EXPECT_EQ(dvt["identifyLines"], 3);
+  EXPECT_EQ(dvt["identifyPassed"], 3);
+  const std::string& files = g_sections["dvt-files"];
+  EXPECT_NE(files.find("== zel_rig_probe_pass.log"), std::string::npos) << files;
+  EXPECT_NE(files.find("== zel_rig_probe_DVT_"), std::string::npos) << files;  // the report, named by serial
+  EXPECT_NE(files.find("Total: 2 SMART attributes from config file."), std::string::npos) << files;
+  EXPECT_NE(files.find("Zelvane DVT Complete!!!"), std::string::npos) << files;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {

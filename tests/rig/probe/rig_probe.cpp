@@ -3,7 +3,7 @@
 // emulated drives and prints what it got as one JSON document, for the
 // host-side comparison with smartctl and nvme.
 //
-// Usage: zel_rig_probe [--trim LBA COUNT] [--system]
+// Usage: zel_rig_probe [--trim LBA COUNT] [--system [--dvt CRITERIA]]
 //   --system: the system's own operations over the Linux platform instead
 #include <fcntl.h>
 #include <unistd.h>
@@ -24,7 +24,7 @@ using namespace zel::linuxbackend;
 using Json = nlohmann::json;
 
 namespace zel {
-nlohmann::json SystemProbe(long trimLba, int trimCount);
+nlohmann::json SystemProbe(long trimLba, int trimCount, const std::string& dvtCriteria);
 }
 
 namespace {
@@ -146,15 +146,17 @@ int main(int argc, char** argv) {
   long trimLba = 0;
   int trimCount = 0;
   bool system = false;
+  std::string dvt;
   for (int i = 1; i < argc; ++i) {
     if (std::strcmp(argv[i], "--trim") == 0 && i + 2 < argc) {
       trimLba = std::atol(argv[i + 1]);
       trimCount = std::atoi(argv[i + 2]);
     }
     if (std::strcmp(argv[i], "--system") == 0) system = true;
+    if (std::strcmp(argv[i], "--dvt") == 0 && i + 1 < argc) dvt = argv[i + 1];
   }
   if (system) {
-    std::printf("%s\n", zel::SystemProbe(trimLba, trimCount).dump().c_str());
+    std::printf("%s\n", zel::SystemProbe(trimLba, trimCount, dvt).dump().c_str());
     return 0;
   }
   HostFiles files;

@@ -10,6 +10,8 @@
 #include "health/identify_decoding.h"
 #include "health/smart_health.h"
 #include "inventory/underlying_util.h"
+#include "report/dvt_mode.h"
+#include "report/log.h"
 #include "platform/bytes.h"
 #include "platform/linux/linux_platform.h"
 #include "platform/text.h"
@@ -20,7 +22,7 @@ namespace zel {
 using Json = nlohmann::json;
 using namespace zel::platform;
 
-Json SystemProbe(long trimLba, int trimCount) {
+Json SystemProbe(long trimLba, int trimCount, const std::string& dvtCriteria) {
   ScopedPlatform installed(linuxbackend::MakeLinuxPlatform());
   Json out;
   std::vector<std::string> paths;
@@ -29,6 +31,7 @@ Json SystemProbe(long trimLba, int trimCount) {
   UnderlyingUtil util;
   out["diskTable"] = util.GetPhysicalDriveSpace();
   ATACommand cmd;
+  PhysicalDriveTable table;
   out["version"] = {{"ataPassThrough", cmd.AtaPassThroughAvailable}, {"windows8", cmd.IsWindows8}};
   for (const WmiDiskEntry& e : WmiDiskTable()) {
     Json d{{"index", e.Index}, {"sizeGB", e.SizeGB}, {"model", e.Model}, {"interfaceType", e.InterfaceType},
@@ -44,6 +47,7 @@ Json SystemProbe(long trimLba, int trimCount) {
     if (d["classCode"] == "010802") {
       r.BusType = kBusNvme;
       d["identifyOk"] = cmd.Windows10NVMeIdentify(e.Index, path, r.NvmeIdentifyData.data()) != 0;
+      DecodeIdentifyStrings(r);
       d["healthOk"] = cmd.Windows10NVMeSMART(e.Index, path, r.SmartData.data()) != 0;
       uint8_t mini[512] = {};
       d["miniportHealthOk"] = cmd.GetLogPageCommand_SMART_Health(path, mini) != 0 &&
@@ -57,6 +61,7 @@ Json SystemProbe(long trimLba, int trimCount) {
     } else {
       r.BusType = kBusAta;
       d["identifyOk"] = cmd.DoIdentify(path, 0xA0, r.IdentifyData.data()) != 0;
+      DecodeIdentifyStrings(r);
       d["smartOk"] = cmd.GetSmartAttributePd(path, 0, r) != 0;
       cmd.GetSmartThresholdsPd(path, 0, r);
       d["worldWideName"] = GetWorldWideNameText(r);
@@ -86,7 +91,6 @@ Json SystemProbe(long trimLba, int trimCount) {
                                                     512, ATA_FLAGS_DATA_OUT | ATA_FLAGS_48BIT_COMMAND | ATA_FLAGS_USE_DMA);
       }
     }
-    DecodeIdentifyStrings(r);
     d["modelName"] = r.ModelName;
     d["serialNumber"] = r.SerialNumber;
     d["firmwareRevision"] = r.FirmwareRevision;
@@ -94,6 +98,15 @@ Json SystemProbe(long trimLba, int trimCount) {
     d["remainingLife"] = GetRemainingLife(r);
     d["totalBytesWritten"] = GetTotalBytesWritten(r);
     out["drives"].push_back(d);
+    table.push_back(r);
+  }
+  if (!dvtCriteria.empty()) {
+    // The verification mode on disk 0 with a criteria file for the rig's drive.
+    SetLogLevel(1);
+    DvtCounts counts;
+    int rc = RunDvtModeWithCriteria(0, table, dvtCriteria, &counts);
+    out["dvt"] = {{"result", rc}, {"smartLines", counts.smartLines}, {"smartPassed", counts.smartPassed},
+                  {"identifyLines", counts.identifyLines}, {"identifyPassed", counts.identifyPassed}};
   }
   return out;
 }
