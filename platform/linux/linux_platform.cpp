@@ -116,4 +116,26 @@ std::vector<DiskSurveyEntry> SurveyDisks(const LinuxPlatformOptions& options) {
   return out;
 }
 
+std::vector<std::string> SurveyReport(const std::vector<DiskSurveyEntry>& survey) {
+  std::vector<std::string> lines;
+  std::vector<std::string> virtualNames;
+  for (const DiskSurveyEntry& e : survey) {
+    if (e.number >= 0) {
+      if (!e.usable) lines.push_back(e.devNode + " (disk " + std::to_string(e.number) + "): " + e.reason);
+    } else if (e.kind == "virtual" || e.kind == "hidden") {
+      virtualNames.push_back(e.name);
+    } else {
+      lines.push_back(e.devNode + ": " + e.reason);
+    }
+  }
+  if (!virtualNames.empty()) {
+    std::string names;
+    for (size_t i = 0; i < virtualNames.size() && i < 6; ++i) names += (i ? ", " : "") + virtualNames[i];
+    if (virtualNames.size() > 6) names += ", ...";
+    lines.push_back(std::to_string(virtualNames.size()) + " virtual block device" +
+                    (virtualNames.size() == 1 ? "" : "s") + " (" + names + "): not drives");
+  }
+  return lines;
+}
+
 }  // namespace zel::linuxbackend

@@ -46,4 +46,11 @@ struct DiskSurveyEntry {
 std::vector<DiskSurveyEntry> SurveyDisks();
 std::vector<DiskSurveyEntry> SurveyDisks(const LinuxPlatformOptions& options);
 
+// The survey as lines for a person, for a program that found no usable
+// drive: one line per disk that is not usable and per device left out for a
+// reason of its own ("/dev/vda: it is a virtio disk: ..."); virtual devices
+// (loop, RAM disks, device mapper) are summed up in one line. Empty when the
+// machine has no block devices at all.
+std::vector<std::string> SurveyReport(const std::vector<DiskSurveyEntry>& survey);
+
 }  // namespace zel::linuxbackend

@@ -294,6 +294,13 @@ TEST_F(LinuxPlatformTest, SurveySaysWhyEachDiskIsOrIsNotUsable) {
     EXPECT_EQ(s[i].number, -1) << s[i].name;
     EXPECT_FALSE(s[i].reason.empty()) << s[i].name;
   }
+  std::vector<std::string> report = SurveyReport(s);
+  ASSERT_EQ(report.size(), 7u);
+  EXPECT_TRUE(StartsWith(report[0], "/dev/sda (disk 0): this process lacks CAP_SYS_RAWIO")) << report[0];
+  EXPECT_TRUE(StartsWith(report[4], "/dev/sr0: it is an optical drive")) << report[4];
+  EXPECT_TRUE(StartsWith(report[5], "/dev/vda: it is a virtio disk")) << report[5];
+  EXPECT_EQ(report[6], "4 virtual block devices (dm-0, loop0, nvme1c1n1, zram0): not drives");
+
   tree_.File("/proc/self/status", "Name:\ttest\nCapEff:\t000001ffffffffff\n");
   s = SurveyDisks(options_);
   EXPECT_TRUE(s[0].usable) << s[0].reason;
