@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <fstream>
 
+#include "device/disk_interfaces.h"
 #include "linux/tree.h"
 #include "platform/bytes.h"
 #include "platform/text.h"
@@ -305,6 +306,29 @@ TEST_F(LinuxPlatformTest, SurveySaysWhyEachDiskIsOrIsNotUsable) {
   s = SurveyDisks(options_);
   EXPECT_TRUE(s[0].usable) << s[0].reason;
   EXPECT_TRUE(s[2].usable) << s[2].reason;
+}
+
+TEST(LinuxPlatformMany, EveryDiskIsAnInterfaceAndDiscoveryTakesTheFirst80) {
+  test::TempTree t;
+  auto name = [](int i) {
+    std::string n = "sd";
+    if (i >= 26) n += static_cast<char>('a' + i / 26 - 1);
+    return n + static_cast<char>('a' + i % 26);
+  };
+  for (int i = 0; i < 81; ++i) t.AtaDisk(name(i), i, "DISK " + std::to_string(i));
+  LinuxPlatformOptions o;
+  o.root = t.Root();
+  o.registryPath = t.Root() + "/registry.sqlite3";
+  ScopedPlatform installed(MakeLinuxPlatform(o));
+  DeviceTree& tree = Current().Tree();
+  HDEVINFO set = tree.SetupDiGetClassDevsW(GUID_DEVINTERFACE_DISK, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
+  uint32_t count = 0;
+  while (tree.SetupDiEnumDeviceInterfaces(set, GUID_DEVINTERFACE_DISK, count)) ++count;
+  tree.SetupDiDestroyDeviceInfoList(set);
+  EXPECT_EQ(count, 81u);
+  std::vector<std::string> paths;
+  EXPECT_EQ(EnumerateDiskInterfaces(paths), 80);
+  EXPECT_TRUE(Contains(paths.back(), "disk_79")) << paths.back();
 }
 
 }  // namespace
