@@ -1,0 +1,157 @@
+// Drive discovery: the usable physical drives of the machine, one record
+// each, and the PCI Express link of the controller behind a disk.
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "device/ata_command.h"
+#include "device/disk_interfaces.h"
+#include "device/nvme_paths.h"
+#include "device/pcie_link.h"
+#include "health/identify_decoding.h"
+#include "health/smart_health.h"
+#include "inventory/underlying_util.h"
+#include "platform/bytes.h"
+#include "platform/platform.h"
+#include "platform/text.h"
+#include "report/log.h"
+
+namespace zel {
+
+using namespace zel::platform;
+
+int32_t ATACommand::UpdatePhysicalDrivesInfo(PhysicalDriveTable& table) {
+  LogEnter("ATACommand::UpdatePhysicalDrivesInfo");
+  ATACommand ata;
+
+  std::vector<std::string> paths;
+  int32_t interfaces = EnumerateDiskInterfaces(paths);
+
+  UnderlyingUtil util;
+  util.GetPhysicalDriveSpace();
+  const std::vector<WmiDiskEntry>& disks = WmiDiskTable();
+
+  int32_t appended = 0;
+  for (int32_t i = 0; i < interfaces && i < static_cast<int32_t>(paths.size()); ++i) {
+    const std::string& path = paths[i];
+    LogTraceF("UpdatePhysicalDrivesInfo():DevicePath:%s", path.c_str());
+    if (Contains(path, "usb")) continue;
+
+    // With "#" read as "\" an interface path contains the PnP identifier of
+    // its disk literally.
+    std::string working = ReplaceAll(path, "#", "\\");
+    PhysicalDriveRecord record;
+    bool matched = false;
+    for (const WmiDiskEntry& disk : disks) {
+      std::string id = ToLowerAscii(disk.PnpDeviceId);
+      if (id.empty() || !Contains(working, id)) continue;
+      record.PhysicalDriveIndex = disk.Index;
+      record.DiskSizeGB = disk.SizeGB;
+      record.DevicePath = TruncateUtf16(path, kDevicePathChars);
+      matched = true;
+    }
+    // An interface that matches no disk of the inventory has no disk number:
+    // examined as disk 0 it would send every later command addressed by
+    // number (self-test, security erase) to whatever disk 0 is.
+    if (!matched) {
+      LogTraceF("UpdatePhysicalDrivesInfo():DevicePath:%s matches no disk of the inventory, skipped",
+                path.c_str());
+      continue;
+    }
+    if (ata.GetPhysicalDriveIdentifySmart(i, path, record)) {
+      table.push_back(record);
+      ++appended;
+    }
+  }
+
+  LogTraceF("UpdatePhysicalDrivesInfo::Physical Disk cnt: %d", static_cast<int>(table.size()));
+  LogExit("ATACommand::UpdatePhysicalDrivesInfo");
+  return appended;
+}
+
+uint32_t ATACommand::GetPhysicalDriveIdentifySmart(int32_t interfaceNumber,
+                                                   const std::string& devicePath,
+                                                   PhysicalDriveRecord& record) {
+  const int32_t disk = record.PhysicalDriveIndex;
+  const std::string lower = ToLowerAscii(devicePath);
+
+  UnderlyingUtil util;
+  if (util.GetDiskMode(disk) == "010802") {
+    record.BusType = kBusNvme;
+    LogTraceF("Disk %d is NVMe device.", disk);
+  } else if (Contains(lower, "usb")) {
+    record.BusType = kBusUsb;
+    LogTraceF("Disk %d is mounted on USB interface.", disk);
+    return 0;
+  } else if (Contains(lower, "scsi")) {
+    record.BusType = kBusScsi;
+    LogTraceF("Disk %d is mounted on SCSI interface.", disk);
+  } else if (Contains(lower, "ide")) {
+    record.BusType = kBusAta;
+    LogTraceF("Disk %d is mounted on IDE/SATA interface.", disk);
+  }
+
+  if (record.BusType == kBusNvme) {
+    uint8_t identify[4096] = {};
+    ReadNvmeIdentifyController(*this, disk, devicePath, identify);
+    std::memcpy(record.NvmeIdentifyData.data(), identify, sizeof identify);
+    DecodeIdentifyStrings(record);
+
+    uint8_t health[512] = {};
+    if (!ReadNvmeHealthLog(*this, disk, devicePath, health)) return 0;
+    std::memcpy(record.SmartData.data(), health, sizeof health);
+    // Composite temperature in kelvin; 0 means the controller reports none.
+    uint16_t kelvin = GetLE16(&health[1]);
+    record.Temperature = kelvin == 0 ? kNoTemperature : static_cast<int32_t>(kelvin) - 273;
+    return 1;
+  }
+
+  if (!DoIdentify(devicePath, 0xA0, record.IdentifyData.data())) {
+    LogTraceF("ATACommand::GetPhysicalDriveIdentifySmart(%d) fail.", interfaceNumber);
+    return 0;
+  }
+  DecodeIdentifyStrings(record);
+  if (!GetSmartAttributePd(devicePath, 0, record)) {
+    LogTraceF("ATACommand::GetSmartAttributePd(%d) fail.", interfaceNumber);
+    return 0;
+  }
+  GetSmartThresholdsPd(devicePath, 0, record);
+  return 1;
+}
+
+PcieLinkInfo GetPcieLinkInfo(int32_t driveIndex) {
+  PcieLinkInfo link;
+  UnderlyingUtil util;
+  std::string controllerId;
+  if (!util.GetDeviceIDFromPhysicalDrive(driveIndex, &controllerId)) return link;
+
+  DeviceTree& tree = Current().Tree();
+  HDEVINFO set = tree.SetupDiGetClassDevsW(GUID_DEVCLASS_SCSIADAPTER, DIGCF_PRESENT);
+  if (set == INVALID_DEVINFO) return link;
+  // The property call is looked up at run time; without it nothing is known.
+  const bool haveProperties = tree.HasLibraryFunction("Setupapi.dll", "SetupDiGetDevicePropertyW");
+  for (uint32_t member = 0; haveProperties; ++member) {
+    uint32_t devInst = 0;
+    if (!tree.SetupDiEnumDeviceInfo(set, member, &devInst)) break;
+    char16_t id[260] = {};  // 520 bytes
+    if (tree.CM_Get_Device_IDW(devInst, id, 260) != CR_SUCCESS) continue;
+    if (Utf16ToUtf8(id) != controllerId) continue;
+
+    auto lowByte = [&](const DEVPROPKEY& key) -> uint32_t {
+      uint8_t value[8] = {};
+      uint32_t type = 0, required = 0;
+      if (!tree.SetupDiGetDevicePropertyW(set, member, key, &type, value, sizeof value, &required))
+        return 0;
+      return value[0];
+    };
+    link.MaxLinkSpeed = lowByte(DEVPKEY_PciDevice_MaxLinkSpeed);
+    link.MaxLinkWidth = lowByte(DEVPKEY_PciDevice_MaxLinkWidth);
+    link.CurrentLinkSpeed = lowByte(DEVPKEY_PciDevice_CurrentLinkSpeed);
+    link.CurrentLinkWidth = lowByte(DEVPKEY_PciDevice_CurrentLinkWidth);
+    break;
+  }
+  tree.SetupDiDestroyDeviceInfoList(set);
+  return link;
+}
+
+}  // namespace zel
