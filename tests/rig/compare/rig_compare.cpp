@@ -451,6 +451,35 @@ TEST(RigSystem, TheVerificationModeRunsAndWritesItsResultFiles) {
   EXPECT_NE(files.find("Zelvane DVT Complete!!!"), std::string::npos) << files;
 }
 
+TEST(RigSystem, DiscoveryListsBothDrivesWithTheirIdentityAndLink) {
+  Json system = Section("system");
+  Json s = Section("smartctl-sata");
+  Json id = Section("nvme-id-ctrl");
+  Json log = Section("nvme-smart-log");
+  auto sys = KeyValues("sysfs");
+  ASSERT_EQ(system["discoveryCount"], 2) << system.dump();
+  const Json& sata = system["discovered"][0];
+  const Json& nvme = system["discovered"][1];
+  EXPECT_EQ(sata["busType"], 1);
+  EXPECT_EQ(sata["modelName"], s["model_name"]);
+  EXPECT_EQ(sata["serialNumber"], s["serial_number"]);
+  EXPECT_EQ(sata["firmwareRevision"], s["firmware_version"]);
+  EXPECT_EQ(sata["temperature"], s["temperature"]["current"]);
+  EXPECT_EQ(sata["smartAttributeCount"].get<size_t>(), s["ata_smart_attributes"]["table"].size());
+  EXPECT_EQ(sata["diskSizeGB"].get<uint64_t>(), s["user_capacity"]["bytes"].get<uint64_t>() / 1000000000u);
+  EXPECT_EQ(nvme["busType"], 3);
+  EXPECT_EQ(nvme["modelName"], Trim(id["mn"].get<std::string>()));
+  EXPECT_EQ(nvme["serialNumber"], Trim(id["sn"].get<std::string>()));
+  EXPECT_EQ(nvme["temperature"].get<int64_t>(), static_cast<int64_t>(Number(log["temperature"])) - 273);
+  // The PCI Express link of the NVMe controller, as sysfs shows it.
+  EXPECT_EQ(nvme["link"]["currentSpeed"], Generation(sys["nvme.current_link_speed"]));
+  EXPECT_EQ(nvme["link"]["maxSpeed"], Generation(sys["nvme.max_link_speed"]));
+  EXPECT_EQ(nvme["link"]["currentWidth"], std::stoul(sys["nvme.current_link_width"]));
+  EXPECT_EQ(nvme["link"]["maxWidth"], std::stoul(sys["nvme.max_link_width"]));
+  // The AHCI controller is no PCI Express device here: no link.
+  EXPECT_EQ(sata["link"]["maxWidth"], 0);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {

@@ -7,6 +7,7 @@
 
 #include "device/ata_command.h"
 #include "device/disk_interfaces.h"
+#include "device/pcie_link.h"
 #include "health/identify_decoding.h"
 #include "health/smart_health.h"
 #include "inventory/underlying_util.h"
@@ -100,6 +101,27 @@ Json SystemProbe(long trimLba, int trimCount, const std::string& dvtCriteria) {
     out["drives"].push_back(d);
     table.push_back(r);
   }
+  // The system's own discovery: the drive table as the programs build it.
+  PhysicalDriveTable discovered;
+  out["discoveryCount"] = cmd.UpdatePhysicalDrivesInfo(discovered);
+  for (const PhysicalDriveRecord& r : discovered) {
+    PcieLinkInfo link = GetPcieLinkInfo(r.PhysicalDriveIndex);
+    out["discovered"].push_back({{"index", r.PhysicalDriveIndex},
+                                 {"busType", r.BusType},
+                                 {"modelName", r.ModelName},
+                                 {"serialNumber", r.SerialNumber},
+                                 {"firmwareRevision", r.FirmwareRevision},
+                                 {"diskSizeGB", r.DiskSizeGB},
+                                 {"temperature", r.Temperature},
+                                 {"smartAttributeCount", r.SmartAttributeCount},
+                                 {"devicePath", r.DevicePath},
+                                 {"link",
+                                  {{"maxWidth", link.MaxLinkWidth},
+                                   {"maxSpeed", link.MaxLinkSpeed},
+                                   {"currentWidth", link.CurrentLinkWidth},
+                                   {"currentSpeed", link.CurrentLinkSpeed}}}});
+  }
+  if (!discovered.empty()) table = discovered;
   if (!dvtCriteria.empty()) {
     // The verification mode on disk 0 with a criteria file for the rig's drive.
     SetLogLevel(1);
