@@ -32,3 +32,10 @@ section system; (cd /tmp && $F/zel_rig_probe --system --trim 200 4 --dvt /tmp/Ze
 section dvt-files; for f in $F/*.log; do echo "== $(basename "$f")"; cat "$f"; done; end
 sync; echo 3 > /proc/sys/vm/drop_caches
 section system-trim-readback; dd if=/dev/sda bs=512 skip=198 count=8 2>/dev/null | od -An -v -tx1; end
+
+# The programs themselves on the real machine of the guest, where they are built.
+if [ -x $F/zelvane ]; then
+  section zelvane-list; (cd /tmp && $F/zelvane --json list; echo "exit=$?"); end
+  section zelvane-info; (cd /tmp && $F/zelvane --json info 0; echo "exit=$?"); end
+  section zelvane-details; (cd /tmp && $F/zelvane --json details 0 --smart; echo "exit=$?"); end
+fi

@@ -12,7 +12,10 @@ export SATA_SERIAL="${SATA_SERIAL:-QKD765RIG0001}"
 export SATA_FWREV="${SATA_FWREV:-SVMU01}"
 export NVME_SERIAL="${NVME_SERIAL:-QNVMERIG0001}"
 files=()
-for f in zel_rig_probe; do files+=(-f "$BIN/$f"); done
+# The probe always; the programs as far as they are built.
+for f in zel_rig_probe zelvane SSDZelvane; do
+  [ -x "$BIN/$f" ] && files+=(-f "$BIN/$f")
+done
 "$HERE/run-guest.sh" -q -t 170 "${files[@]}" "$HERE/guest.sh" > "$OUT"
 rc=$?
 if [ $rc -ne 0 ]; then
