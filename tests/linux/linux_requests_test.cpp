@@ -425,6 +425,15 @@ TEST_F(LinuxRequests, InventoryQueriesRunOverTheMachinesObjects) {
   EXPECT_EQ(util.GetLogicalDriveInfo(0, drives), 2);  // D: on sda1, E: on the volume over sda2
   EXPECT_EQ(drives[0].DriveName, "D:");
   EXPECT_EQ(drives[1].DriveName, "E:");
+  // Each connection sees the machine as it is then: a file system mounted
+  // since appears at the next query.
+  tree_.File("/proc/self/mountinfo",
+             "28 1 254:0 / / rw - ext4 /dev/vda rw\n"
+             "30 28 8:1 / /data rw - ext4 /dev/sda1 rw\n"
+             "31 28 253:0 / /lvm rw - ext4 /dev/mapper/vg-lv rw\n"
+             "32 28 259:1 / /pool rw - btrfs /dev/nvme0n1p1 rw\n"
+             "33 28 8:2 / /more rw - ext4 /dev/sda2 rw\n");
+  EXPECT_EQ(util.GetLogicalDriveInfo(0, drives), 3);
   ASSERT_TRUE(util.GetSystemInfo());
   SystemInformation& s = SystemInfo();
   EXPECT_EQ(s.OsName, "Debian GNU/Linux 12 (bookworm)\n x64");
