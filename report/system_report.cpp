@@ -45,9 +45,11 @@ constexpr size_t kFirstPartitionType = 450;  // type byte of the first MBR entry
 constexpr uint8_t kProtectiveMbrType = 0xEE;
 constexpr size_t kDiskpartMaxChars = 1023;
 
+// The platform's code for a file that could not be created or written (a
+// missing folder on the way is ERROR_PATH_NOT_FOUND, as the platform says).
 uint32_t PlatformError(int err) {
   switch (err) {
-    case ENOENT: return ERROR_FILE_NOT_FOUND;
+    case ENOENT:
     case ENOTDIR:
     case ENAMETOOLONG: return ERROR_PATH_NOT_FOUND;
     case EACCES:
