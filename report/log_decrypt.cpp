@@ -103,8 +103,9 @@ DecryptResult DecryptLogFile(const std::string& path) {
     return DecryptResult::CannotWrite;
   }
   // Text mode of the platform: characters in the user's code page, each line
-  // feed written as CR LF.
-  std::string encoded = ToLocaleMultibyte(text);
+  // feed written as CR LF. A character the code page lacks is written as
+  // "?"; the text after it is not lost.
+  std::string encoded = ToLocaleMultibyteReplacing(text);
   std::string lines;
   lines.reserve(encoded.size() + encoded.size() / 16);
   for (char c : encoded) {

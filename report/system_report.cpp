@@ -246,23 +246,12 @@ void AppendDrive(std::string& out, const PhysicalDriveRecord& drive) {
 // still follows), each line feed as CR LF. A CR LF that diskpart wrote
 // stays as it is.
 std::string EncodeForFile(const std::string& text) {
+  const std::string encoded = ToLocaleMultibyteReplacing(text);
   std::string out;
-  out.reserve(text.size() + text.size() / 20);
-  size_t i = 0;
-  while (i < text.size()) {
-    const unsigned char lead = static_cast<unsigned char>(text[i]);
-    if (lead < 0x80) {
-      if (lead == '\n' && (i == 0 || text[i - 1] != '\r')) out += '\r';
-      out += static_cast<char>(lead);
-      ++i;
-      continue;
-    }
-    size_t length = lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC0 ? 2 : 1;
-    length = std::min(length, text.size() - i);
-    bool complete = false;
-    std::string encoded = ToLocaleMultibyte(std::string_view(text).substr(i, length), &complete);
-    out += complete ? encoded : std::string("?");
-    i += length;
+  out.reserve(encoded.size() + encoded.size() / 20);
+  for (size_t i = 0; i < encoded.size(); ++i) {
+    if (encoded[i] == '\n' && (i == 0 || encoded[i - 1] != '\r')) out += '\r';
+    out += encoded[i];
   }
   return out;
 }

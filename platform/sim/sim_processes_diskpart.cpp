@@ -45,23 +45,6 @@ std::string CannedText(const Json& value, const std::string& where) {
   throw FixtureError(where + ": expected a text or a list of texts");
 }
 
-// UTF-8 into the current locale's code page, one character at a time; a
-// character the code page lacks is written as "?", as a console does.
-std::string ToCodePage(const std::string& text) {
-  std::string out;
-  size_t i = 0;
-  while (i < text.size()) {
-    unsigned char lead = static_cast<unsigned char>(text[i]);
-    size_t length = lead < 0x80 ? 1 : lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC0 ? 2 : 1;
-    if (length > text.size() - i) length = text.size() - i;
-    bool complete = false;
-    std::string one = ToLocaleMultibyte(std::string_view(text).substr(i, length), &complete);
-    out += complete ? one : std::string("?");
-    i += length;
-  }
-  return out;
-}
-
 std::string Trim(const std::string& text) {
   size_t b = text.find_first_not_of(" \t\r\n");
   if (b == std::string::npos) return "";
@@ -162,7 +145,9 @@ bool SimDiskpart::Run(const std::string& commandLine, std::string* output) {
       script = script.substr(1, script.size() - 2);
     text = Answer(script);
   }
-  *output = ToCodePage(text);
+  // In the code page of the user's locale; a character it lacks is "?", as
+  // on a console.
+  *output = ToLocaleMultibyteReplacing(text);
   platform::SetLastError(platform::ERROR_SUCCESS);
   return true;
 }
