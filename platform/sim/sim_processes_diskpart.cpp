@@ -97,7 +97,8 @@ SimDiskpart::SimDiskpart(SimMachine& machine) : machine_(machine) {
   const std::string where = "diskpart";
   CheckKeys(section, {"fails", "error", "banner", "disks", "comment"}, where);
   startFails_ = BoolOr(section, "fails", false, where);
-  startError_ = static_cast<uint32_t>(NumberOr(section, "error", platform::ERROR_FILE_NOT_FOUND, where));
+  startError_ =
+      static_cast<uint32_t>(NumberOr(section, "error", platform::ERROR_FILE_NOT_FOUND, where));
   if (section.contains("banner")) {
     hasBanner_ = true;
     banner_ = section["banner"].is_string() && section["banner"].get<std::string>().empty()
@@ -107,11 +108,13 @@ SimDiskpart::SimDiskpart(SimMachine& machine) : machine_(machine) {
   if (section.contains("disks")) {
     const Json& disks = section["disks"];
     if (!disks.is_object())
-      throw FixtureError(where + ".disks: expected an object of disk numbers, such as {\"0\": \"...\"}");
+      throw FixtureError(where +
+                         ".disks: expected an object of disk numbers, such as {\"0\": \"...\"}");
     for (auto it = disks.begin(); it != disks.end(); ++it) {
       std::string w = where + ".disks." + it.key();
       int32_t number = 0;
-      if (!ParseNumber(it.key(), &number)) throw FixtureError(w + ": expected a disk number as the name");
+      if (!ParseNumber(it.key(), &number))
+        throw FixtureError(w + ": expected a disk number as the name");
       canned_[number] = CannedText(it.value(), w);
     }
   }
@@ -227,7 +230,8 @@ std::string SimDiskpart::GeneratedDetail(int32_t number) const {
   // The disk identifier from its first sectors: the GPT disk GUID behind a
   // protective MBR, else the MBR disk signature.
   std::vector<uint8_t> sectors;
-  if (drive.Spec().contains("sectors")) sectors = ToBytes(drive.Spec()["sectors"], drive.Where() + ".sectors");
+  if (drive.Spec().contains("sectors"))
+    sectors = ToBytes(drive.Spec()["sectors"], drive.Where() + ".sectors");
   sectors.resize(std::max<size_t>(sectors.size(), 1024), 0);
   std::string diskId;
   if (sectors[450] == 0xEE) {
