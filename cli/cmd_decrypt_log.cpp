@@ -1,10 +1,45 @@
+// zelvane decrypt-log FILE: the Utilities page's hidden "Decrypt Log": undo
+// the scrambling of FILE into Decrypted.log in the current directory.
+#include <filesystem>
+#include <string>
+
+#include <nlohmann/json.hpp>
+
 #include "cli/cli.h"
+#include "report/log_decrypt.h"
 
 namespace zel::cli {
 
 int RunDecryptLog(Context& ctx) {
-  Error(ctx, "this command is not available yet");
-  return kExitCannotRun;
+  if (ctx.args.size() != 1 || ctx.args[0].empty()) {
+    Error(ctx, "decrypt-log: expected the scrambled file (decrypt-log FILE)");
+    return kExitCannotRun;
+  }
+  const std::string& input = ctx.args[0];
+  const DecryptResult result = DecryptLogFile(input);
+
+  std::error_code ec;
+  std::string output = (std::filesystem::current_path(ec) / "Decrypted.log").string();
+  if (ctx.json) {
+    nlohmann::ordered_json doc;
+    doc["input"] = input;
+    doc["output"] = output;
+    doc["written"] = result == DecryptResult::Written;
+    std::fprintf(ctx.out, "%s\n",
+                 doc.dump(2, ' ', false, nlohmann::json::error_handler_t::replace).c_str());
+  }
+  switch (result) {
+    case DecryptResult::Written:
+      if (!ctx.json) std::fprintf(ctx.out, "Wrote %s\n", output.c_str());
+      return kExitOk;
+    case DecryptResult::CannotRead:
+      Error(ctx, input + " cannot be read; nothing was written");
+      return kExitCannotRun;
+    case DecryptResult::CannotWrite:
+      Error(ctx, output + " cannot be written");
+      return kExitFailed;
+  }
+  return kExitFailed;
 }
 
 }  // namespace zel::cli

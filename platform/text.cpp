@@ -1,5 +1,6 @@
 #include "platform/text.h"
 
+#include <algorithm>
 #include <cstdint>
 
 namespace zel {
@@ -214,6 +215,38 @@ std::string ToLocaleMultibyte(std::string_view utf8, bool* complete) {
     out.append(buf, n);
   }
   if (complete) *complete = true;
+  return out;
+}
+
+std::string ToLocaleMultibyteReplacing(std::string_view utf8, char replacement) {
+  std::string out;
+  out.reserve(utf8.size());
+  size_t i = 0;
+  while (i < utf8.size()) {
+    const unsigned char lead = static_cast<unsigned char>(utf8[i]);
+    if (lead < 0x80) {  // ASCII is the same in every code page the platform offers
+      out += static_cast<char>(lead);
+      ++i;
+      continue;
+    }
+    // One character at a time: its UTF-8 sequence by the lead byte (a byte
+    // that leads nothing stands for itself).
+    size_t length = lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC0 ? 2 : 1;
+    length = std::min(length, utf8.size() - i);
+    for (size_t k = 1; k < length; ++k)
+      if ((static_cast<unsigned char>(utf8[i + k]) & 0xC0) != 0x80) {
+        length = k;
+        break;
+      }
+    bool complete = false;
+    std::string one = ToLocaleMultibyte(utf8.substr(i, length), &complete);
+    if (complete) {
+      out += one;
+    } else {
+      out += replacement;
+    }
+    i += length;
+  }
   return out;
 }
 

@@ -48,6 +48,11 @@ namespace zel {
 // whole text was converted.
 std::string ToLocaleMultibyte(std::string_view utf8, bool* complete = nullptr);
 
+// The same conversion for whole files: a character the locale cannot
+// represent is written as `replacement` and the conversion goes on, so one
+// such character never cuts the rest of the text off.
+std::string ToLocaleMultibyteReplacing(std::string_view utf8, char replacement = '?');
+
 // The reverse: bytes in the current locale's encoding to UTF-8. A byte
 // sequence the locale cannot convert comes through as the code point of
 // each byte, so this never fails.

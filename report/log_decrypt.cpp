@@ -73,7 +73,7 @@ std::string TextOf(const std::u16string& units) {
 
 }  // namespace
 
-void DecryptLogFile(const std::string& path) {
+DecryptResult DecryptLogFile(const std::string& path) {
   std::setlocale(LC_ALL, "");
 
   std::string bytes;
@@ -81,7 +81,7 @@ void DecryptLogFile(const std::string& path) {
   if (!ReadWholeFile(path, &bytes, &error)) {
     // Nothing was read: an earlier "Decrypted.log" stays as it is.
     LogTraceF("Decrypted Log fail, can't read file: 0x%x", error);
-    return;
+    return DecryptResult::CannotRead;
   }
 
   // An odd last byte is no whole unit and is left out.
@@ -100,21 +100,27 @@ void DecryptLogFile(const std::string& path) {
   FILE* out = std::fopen(kOutputName, "ab");
   if (!out) {
     LogTrace("Decrypted Log fail, can't open file");
-    return;
+    return DecryptResult::CannotWrite;
   }
   // Text mode of the platform: characters in the user's code page, each line
-  // feed written as CR LF.
-  std::string encoded = ToLocaleMultibyte(text);
+  // feed written as CR LF. A character the code page lacks is written as
+  // "?"; the text after it is not lost.
+  std::string encoded = ToLocaleMultibyteReplacing(text);
   std::string lines;
   lines.reserve(encoded.size() + encoded.size() / 16);
   for (char c : encoded) {
     if (c == '\n') lines += '\r';
     lines += c;
   }
-  std::fwrite(lines.data(), 1, lines.size(), out);
-  std::fflush(out);
-  ::fsync(::fileno(out));
-  std::fclose(out);
+  bool ok = std::fwrite(lines.data(), 1, lines.size(), out) == lines.size();
+  ok = std::fflush(out) == 0 && ok;
+  ok = ::fsync(::fileno(out)) == 0 && ok;
+  ok = std::fclose(out) == 0 && ok;
+  if (!ok) {
+    LogTrace("Decrypted Log fail, can't write file");
+    return DecryptResult::CannotWrite;
+  }
+  return DecryptResult::Written;
 }
 
 }  // namespace zel

@@ -9,6 +9,14 @@
 
 namespace zel {
 
-void DecryptLogFile(const std::string& path);
+// What became of a decryption. The desktop program ignores it (it always
+// says it is done); the command line reports it.
+enum class DecryptResult {
+  Written,      // "Decrypted.log" holds the plain text
+  CannotRead,   // the chosen file could not be read; nothing was written
+  CannotWrite,  // "Decrypted.log" could not be created
+};
+
+DecryptResult DecryptLogFile(const std::string& path);
 
 }  // namespace zel

@@ -1,6 +1,7 @@
 // Placeholder component of the simulated machine until the real one lands:
 // it behaves like a machine where the facility exists but holds nothing.
 #include "platform/sim/machine.h"
+#include "platform/sim/sim_processes_diskpart.h"
 
 namespace zel::sim {
 
@@ -10,7 +11,11 @@ namespace {
 
 class NoProcesses final : public Processes {
  public:
-  bool RunAndCapture(const std::string&, std::string*) override {
+  explicit NoProcesses(SimMachine& machine) : diskpart_(machine) {}
+
+  bool RunAndCapture(const std::string& commandLine, std::string* output) override {
+    // diskpart is answered by its own component (sim_processes_diskpart.cpp).
+    if (SimDiskpart::IsDiskpartCommand(commandLine)) return diskpart_.Run(commandLine, output);
     SetLastError(ERROR_FILE_NOT_FOUND);
     return false;
   }
@@ -18,10 +23,15 @@ class NoProcesses final : public Processes {
   std::intptr_t ShowWindowTitle(const std::string&) override { return 1; }
   void HideWindowTitle(std::intptr_t) override {}
   std::intptr_t CreateMutexW(const std::string&) override { return 1; }
+
+ private:
+  SimDiskpart diskpart_;
 };
 
 }  // namespace
 
-std::unique_ptr<Processes> MakeSimProcesses(SimMachine&) { return std::make_unique<NoProcesses>(); }
+std::unique_ptr<Processes> MakeSimProcesses(SimMachine& machine) {
+  return std::make_unique<NoProcesses>(machine);
+}
 
 }  // namespace zel::sim

@@ -72,6 +72,13 @@ TEST_F(DecryptLogTest, UnitsLoseTheirShift) {
   }
 }
 
+TEST_F(DecryptLogTest, CharacterOutsideTheCodePageDoesNotCutTheTextOff) {
+  ::setenv("LC_ALL", "C", 1);  // a user whose code page is plain ASCII
+  test::WriteFile(Dir() + "/in.log", Units({0x004D, 0x00EE, 0x006E}));  // H, e acute, i
+  EXPECT_EQ(DecryptLogFile(Dir() + "/in.log"), DecryptResult::Written);
+  EXPECT_EQ(Output(), "H?i");
+}
+
 TEST_F(DecryptLogTest, TraceShowsScrambledAndPlainText) {
   test::WriteFile(Dir() + "/in.log", Units({0x004D, 0x006E}));
   DecryptLogFile(Dir() + "/in.log");
@@ -88,8 +95,8 @@ TEST_F(DecryptLogTest, EarlierOutputIsReplacedNotExtended) {
 TEST_F(DecryptLogTest, UnreadableFileWritesNothing) {
   test::WriteFile(Dir() + "/Decrypted.log", "kept\r\n");
   std::filesystem::create_directory(Dir() + "/folder.log");
-  DecryptLogFile(Dir() + "/missing.log");
-  DecryptLogFile(Dir() + "/folder.log");
+  EXPECT_EQ(DecryptLogFile(Dir() + "/missing.log"), DecryptResult::CannotRead);
+  EXPECT_EQ(DecryptLogFile(Dir() + "/folder.log"), DecryptResult::CannotRead);
   EXPECT_EQ(Output(), "kept\r\n");
   EXPECT_EQ(TraceLog(),
             "00000000 Decrypted Log fail, can't read file: 0x2\r\n"
@@ -100,7 +107,7 @@ TEST_F(DecryptLogTest, OutputThatCannotBeCreatedIsLogged) {
   std::filesystem::create_directory(Dir() + "/Decrypted.log");
   std::filesystem::create_directory(Dir() + "/Decrypted.log/inside");  // a folder that cannot be removed
   test::WriteFile(Dir() + "/in.log", Units({0x004D, 0x006E}));
-  DecryptLogFile(Dir() + "/in.log");
+  EXPECT_EQ(DecryptLogFile(Dir() + "/in.log"), DecryptResult::CannotWrite);
   EXPECT_NE(TraceLog().find("00000000 Decrypted Log fail, can't open file\r\n"), std::string::npos);
 }
 
