@@ -590,7 +590,6 @@ LoadResult LoadMachineText(std::string_view text, const std::string& sourceName)
   }
   try {
     result.machine = std::make_shared<SimMachine>(root);
-    result.machine->SetSource(sourceName);
   } catch (const FixtureError& e) {
     result.error = sourceName + ": " + e.what();
   } catch (const Json::exception& e) {

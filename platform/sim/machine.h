@@ -105,10 +105,11 @@ class SimMachine final : public platform::Platform {
   void SetProgramPath(std::string path);
   const std::string& ProgramPath() const { return programPath_; }
 
-  // What the machine was loaded from: the machine file's absolute path, or
-  // the name given with a machine text ("demo machine"). Processes started on
-  // the same source are the same machine: they share its named objects
-  // (window titles, mutexes). Empty for a machine built directly.
+  // What the machine is: the machine file's absolute path (set by
+  // LoadMachineFile), "demo machine" for the demo machine. Processes started
+  // on the same source are the same machine: they share its named objects
+  // (window titles, mutexes). A machine without a source (one loaded from a
+  // text) is a machine of its own process.
   void SetSource(std::string source) { source_ = std::move(source); }
   const std::string& Source() const { return source_; }
 

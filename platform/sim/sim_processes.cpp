@@ -31,10 +31,12 @@ namespace {
 // directory that belongs to the user ("zelvane-sim-<uid>"), named from the
 // machine's source, the object's kind and its name. A process that holds the
 // object holds a shared open-file-description lock on that file; the object
-// exists while any such lock is held. The test for a lock takes none itself,
-// so processes that ask at the same time never mistake each other's question
-// for a holder. Locks of one open description each, so two holders in one
-// process count separately and a test in the holder's own process sees them.
+// exists while any such lock is held. The test for a holder only asks for the
+// lock, so processes that ask at the same time never mistake each other's
+// question for a holder. Locks belong to one open description each, so two
+// holders in one process count separately and a test in the holder's own
+// process sees them. The file goes when the last holder lets go (or, after
+// holders that died, at the next test), so nothing stays behind.
 // ---------------------------------------------------------------------------
 
 uint64_t Fnv1a(const std::string& text) {
@@ -133,6 +135,8 @@ class NamedObjects {
     struct flock probe = Range(F_WRLCK);
     bool held = ::fcntl(fd, F_OFD_GETLK, &probe) == 0 && probe.l_type == F_RDLCK;
     ::close(fd);
+    // The file of an object whose holders all died is removed here.
+    if (!held) RemoveIfUnheld(path);
     return held;
   }
 
@@ -161,11 +165,17 @@ class NamedObjects {
   // anything behind in the temporary directory.
   static void Drop(const Held& held) {
     ::close(held.fd);
-    int fd = ::open(held.path.c_str(), O_RDWR | O_CLOEXEC | O_NOFOLLOW);
+    RemoveIfUnheld(held.path);
+  }
+
+  // Removes an object's file when nobody holds it: only then can the
+  // exclusive lock be had, and a holder that opened the file meanwhile finds
+  // it removed and takes its hold on a new one.
+  static void RemoveIfUnheld(const std::string& path) {
+    int fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC | O_NOFOLLOW);
     if (fd < 0) return;
     struct flock lock = Range(F_WRLCK);
-    if (::fcntl(fd, F_OFD_SETLK, &lock) == 0 && SameFile(fd, held.path))
-      ::unlink(held.path.c_str());
+    if (::fcntl(fd, F_OFD_SETLK, &lock) == 0 && SameFile(fd, path)) ::unlink(path.c_str());
     ::close(fd);
   }
 
