@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <string>
 
@@ -102,6 +103,31 @@ TEST_F(InstanceRendezvousTest, MutexTellsItsSecondCreatorThatItExists) {
   auto later = Load("a.json");
   EXPECT_NE(later->Procs().CreateMutexW(kInstanceMutexName), 0);
   EXPECT_EQ(platform::GetLastError(), platform::ERROR_SUCCESS);
+}
+
+TEST_F(InstanceRendezvousTest, FolderThatOthersMayWriteToIsNotUsed) {
+  // The objects' folder under a temporary directory of this test, made
+  // writable for everybody beforehand, as another user could have made it.
+  std::string tmp = Dir() + "/tmp";
+  std::string folder = tmp + "/zelvane-sim-" + std::to_string(::geteuid());
+  std::filesystem::create_directories(folder);
+  std::filesystem::permissions(folder, std::filesystem::perms::all);
+  const char* previous = std::getenv("TMPDIR");
+  std::string saved = previous ? previous : "";
+  ::setenv("TMPDIR", tmp.c_str(), 1);
+
+  auto machine = Load("a.json");
+  platform::SetLastError(0);
+  EXPECT_EQ(machine->Procs().ShowWindowTitle(kMainWindowTitle), 0);
+  EXPECT_EQ(platform::GetLastError(), platform::ERROR_ACCESS_DENIED);
+  EXPECT_FALSE(machine->Procs().FindWindowTitle(kMainWindowTitle));
+  EXPECT_TRUE(std::filesystem::is_empty(folder));
+
+  if (previous) {
+    ::setenv("TMPDIR", saved.c_str(), 1);
+  } else {
+    ::unsetenv("TMPDIR");
+  }
 }
 
 }  // namespace

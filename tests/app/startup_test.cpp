@@ -9,6 +9,7 @@
 
 #include "app/strings.h"
 #include "inventory/system_info.h"
+#include "inventory/underlying_util.h"
 #include "platform/errors.h"
 #include "platform/sim/sim_registry.h"
 #include "report/dvt_mode.h"
@@ -49,6 +50,7 @@ class StartupTest : public test::SimTest {
     Startup() = StartupValues{};
     PhysicalDrives().clear();
     PhysicalDriveCount() = 0;
+    WmiDiskTable().clear();  // the process-wide tables start empty, as in a new process
     SetLogLevel(1);
   }
 
@@ -223,6 +225,18 @@ TEST_F(StartupTest, ControllerListIsRebuiltAfterTheFirstDiscoverySoItsDrivesHave
   ASSERT_EQ(hba.AttachedDeviceCount, 2);
   EXPECT_EQ(hba.AttachedDevices[0].PhysicalDriveIndex, 0);
   EXPECT_EQ(hba.AttachedDevices[1].PhysicalDriveIndex, 2);
+
+  // When making it again fails, the first list stays rather than a part of one.
+  UseMachine(std::string(kTwoDrives).insert(
+      1, R"("wmi": {"faults": {"queries": [{"class": "Win32_IDEController", "skip": 1}]}},)"));
+  Startup() = StartupValues{};
+  WmiDiskTable().clear();
+  ResetLogForNewRun();
+  ASSERT_EQ(Start({}), 0);
+  EXPECT_TRUE(Logged("GetHbaInfo() Connect to WMI Class Win32_IDEController fail 2"));
+  ASSERT_EQ(HbaList().size(), 1u);
+  EXPECT_EQ(HbaList()[0].AttachedDeviceCount, 2);
+  EXPECT_EQ(HbaList()[0].AttachedDevices[0].PhysicalDriveIndex, -1);
 }
 
 TEST_F(StartupTest, FailedInventoryEndsTheStartSilentlyBeforeDiscovery) {
