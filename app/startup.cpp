@@ -7,8 +7,6 @@
 #include <cerrno>
 #include <clocale>
 #include <cstdio>
-#include <cstring>
-#include <memory>
 
 #include "app/strings.h"
 #include "device/ata_command.h"
@@ -277,7 +275,6 @@ bool CQuarn_SSDZelvDlg::InitBeforeWindow(const std::vector<std::string>& args) {
 
   LogTraceF("This build was compiled at %s, %s.", __DATE__, __TIME__);
 
-  values.BuildNumber.clear();
   values.BuildNumber = ReadBuildNumber();
 
   // The system inventory also fills the program's own version text. When it
@@ -302,13 +299,12 @@ bool CQuarn_SSDZelvDlg::InitBeforeWindow(const std::vector<std::string>& args) {
   }
 
   if (values.Options.smuid) {
-    // The identifier block goes into a buffer nothing else reads; neither
-    // result is examined.
+    // The identifier block goes into a zeroed buffer nothing else reads;
+    // neither result is examined.
     ATACommand ata;
     ata.SendVendorUidAccess(values.Options.diskNumber);
-    auto buffer = std::make_unique<uint8_t[]>(kVendorUidBufferSize);
-    std::memset(buffer.get(), 0, kVendorUidBufferSize);
-    ata.ReadVendorUid(values.Options.diskNumber, buffer.get());
+    std::vector<uint8_t> buffer(kVendorUidBufferSize);
+    ata.ReadVendorUid(values.Options.diskNumber, buffer.data());
   }
 
   if (values.Options.dvt) {
