@@ -20,6 +20,8 @@ MachineChoice LoadSimulatedMachine(const std::string& fileOrDemo) {
     choice.error = loaded.error;
     return choice;
   }
+  // Every program started on the demo machine runs on the same machine.
+  if (fileOrDemo == "demo") loaded.machine->SetSource("demo machine");
   choice.platform = loaded.machine;
   choice.description = fileOrDemo;
   return choice;

@@ -4,6 +4,7 @@
 
 #include <cstdlib>
 #include <ctime>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <thread>
@@ -602,7 +603,13 @@ LoadResult LoadMachineFile(const std::string& path) {
   if (!in) return LoadResult{nullptr, path + ": cannot be read"};
   std::stringstream ss;
   ss << in.rdbuf();
-  return LoadMachineText(ss.str(), path);
+  LoadResult result = LoadMachineText(ss.str(), path);
+  if (result.machine) {
+    std::error_code ec;
+    std::filesystem::path canonical = std::filesystem::weakly_canonical(path, ec);
+    result.machine->SetSource(ec ? path : canonical.string());
+  }
+  return result;
 }
 
 }  // namespace zel::sim

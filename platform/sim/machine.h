@@ -105,6 +105,14 @@ class SimMachine final : public platform::Platform {
   void SetProgramPath(std::string path);
   const std::string& ProgramPath() const { return programPath_; }
 
+  // What the machine is: the machine file's absolute path (set by
+  // LoadMachineFile), "demo machine" for the demo machine. Processes started
+  // on the same source are the same machine: they share its named objects
+  // (window titles, mutexes). A machine without a source (one loaded from a
+  // text) is a machine of its own process.
+  void SetSource(std::string source) { source_ = std::move(source); }
+  const std::string& Source() const { return source_; }
+
   // Every request received by any device, in order (for tests).
   std::vector<RequestRecord> RequestLog() const;
   void ClearRequestLog();
@@ -123,6 +131,7 @@ class SimMachine final : public platform::Platform {
   std::vector<SimController> controllers_;
   std::vector<int> driveControllers_;  // per drive, parallel to drives_
   std::string programPath_;
+  std::string source_;
   std::unique_ptr<Components> parts_;
 };
 

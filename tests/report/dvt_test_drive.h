@@ -1,5 +1,5 @@
-// The drive the verification-mode tests check: the SATA drive that the
-// example criteria file fixtures/dvt/ZelvaneDvtPass.txt describes.
+// The drive the verification-mode tests check: a SATA drive built field by
+// field, so each test can state the exact value a check meets.
 #pragma once
 
 #include <cstring>

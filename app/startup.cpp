@@ -1,0 +1,346 @@
+#include "app/startup.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <clocale>
+#include <cstdio>
+
+#include "app/strings.h"
+#include "device/ata_command.h"
+#include "inventory/system_info.h"
+#include "inventory/underlying_util.h"
+#include "platform/bytes.h"
+#include "platform/format.h"
+#include "platform/platform.h"
+#include "platform/text.h"
+#include "report/dvt_mode.h"
+#include "report/log.h"
+
+namespace zel {
+
+using namespace zel::platform;
+
+namespace {
+
+// The identifiers of the page names, in the order of the pages.
+constexpr int kPageNameIds[6] = {242, 243, 244, 245, 246, 333};
+constexpr int kNoUsableDriveText = 360;
+// The buffer of the vendor identifier read of -smuid.
+constexpr size_t kVendorUidBufferSize = 8192;
+
+// The mutex handle stays open until the process ends; nothing examines it.
+std::intptr_t g_instanceMutex = 0;
+
+uint32_t PlatformErrorOf(int err) {
+  switch (err) {
+    case ENOENT:
+    case ENOTDIR: return ERROR_FILE_NOT_FOUND;
+    case ENAMETOOLONG: return ERROR_PATH_NOT_FOUND;
+    case EACCES:
+    case EPERM:
+    case EISDIR: return ERROR_ACCESS_DENIED;
+    case EMFILE:
+    case ENFILE: return ERROR_TOO_MANY_OPEN_FILES;
+    default: return ERROR_GEN_FAILURE;
+  }
+}
+
+// An unsigned decimal number read as the platform's wide-string conversion
+// reads it: leading white space and a sign are skipped (a minus negates),
+// digits up to the first other character, a value beyond 32 bits saturates.
+// `stray` tells that characters are left after the number (all of them when
+// no digit starts it).
+struct DecimalNumber {
+  uint32_t value = 0;
+  bool stray = false;
+};
+
+DecimalNumber ReadDecimal(const std::string& text) {
+  size_t i = 0;
+  while (i < text.size() && (text[i] == ' ' || (text[i] >= '\t' && text[i] <= '\r'))) ++i;
+  bool negative = false;
+  if (i < text.size() && (text[i] == '+' || text[i] == '-')) {
+    negative = text[i] == '-';
+    ++i;
+  }
+  size_t digits = i;
+  uint64_t v = 0;
+  bool overflow = false;
+  while (i < text.size() && text[i] >= '0' && text[i] <= '9') {
+    v = v * 10 + static_cast<uint64_t>(text[i] - '0');
+    if (v > 0xFFFFFFFFull) {
+      overflow = true;
+      v = 0xFFFFFFFFull;
+    }
+    ++i;
+  }
+  DecimalNumber n;
+  if (i == digits) {
+    n.stray = !text.empty();
+    return n;
+  }
+  uint32_t u = static_cast<uint32_t>(v);
+  n.value = overflow ? 0xFFFFFFFFu : (negative ? 0u - u : u);
+  n.stray = i < text.size();
+  return n;
+}
+
+// The product key's "LogLevel", read with full access as the program has
+// always opened its key; 0 when the key or the value is not there.
+uint32_t ReadStoredLogLevel() {
+  Registry& reg = Current().Reg();
+  HKEY key = 0;
+  if (reg.RegOpenKeyExW(HKEY_LOCAL_MACHINE, kProductKey, 0, KEY_ALL_ACCESS, &key) != 0)
+    return 0;
+  uint8_t data[4] = {};
+  uint32_t type = 0, size = sizeof data;
+  uint32_t level = 0;
+  if (reg.RegQueryValueExW(key, "LogLevel", &type, data, &size) == 0 && type == REG_DWORD &&
+      size == sizeof data)
+    level = GetLE32(data);
+  reg.RegCloseKey(key);
+  return level;
+}
+
+}  // namespace
+
+// --- Language -------------------------------------------------------------------
+
+uint32_t ConvertDefaultLocale(uint32_t localeId) {
+  constexpr uint32_t kNeutral = 0x0000, kUserDefault = 0x0400, kSystemDefault = 0x0800;
+  constexpr uint32_t kEnglishUnitedStates = 0x0409;
+  if (localeId == kNeutral || localeId == kUserDefault || localeId == kSystemDefault)
+    return kEnglishUnitedStates;
+  uint32_t primary = localeId & 0x3FF;
+  uint32_t sublanguage = (localeId >> 10) & 0x3F;
+  if (localeId <= 0xFFFF && sublanguage == 0) {
+    // Chinese without a script is Simplified Chinese (China); every other
+    // language takes its first sublanguage.
+    if (primary == 0x04) return 0x0804;
+    return primary | (1u << 10);
+  }
+  return localeId;
+}
+
+std::string UiLanguageTagFor(uint32_t languageId) {
+  if (languageId == 1028) return "zh-TW";
+  if (languageId == 2052) return "zh-CN";
+  return "en-US";
+}
+
+const char* TitleFontFor(uint32_t languageId) { return languageId == 1042 ? "Gulim" : "Ariel"; }
+
+// --- Command line -----------------------------------------------------------------
+
+CommandLineOptions ScanCommandLine(const std::vector<std::string>& args) {
+  CommandLineOptions options;
+  for (size_t i = 1; i < args.size(); ++i) {
+    const std::string& a = args[i];
+    bool dvt = a == "-dvt" || a == "-DVT";
+    bool smuid = a == "-smuid" || a == "-SMUID";
+    if (!dvt && !smuid) continue;
+    options.dvt = dvt;
+    options.smuid = smuid;
+    if (i + 1 < args.size()) {
+      const std::string& number = args[i + 1];
+      DecimalNumber n = ReadDecimal(number);
+      options.diskNumber = n.value;
+      if (n.stray)
+        LogTraceF(dvt ? "DVT Disk number error: Disk-%s!!!" : "Disk number error: Disk-%s!!!",
+                  number.c_str());
+    }
+    break;
+  }
+  return options;
+}
+
+// --- Build number -------------------------------------------------------------------
+
+std::string FormatBuildNumber(const SystemTime& utc) {
+  int code = static_cast<int>(utc.wYear) - 1936;
+  // A zero character would end the text, and UTF-16 has no character for a
+  // lone surrogate code.
+  if (code < 1 || (code >= 0xD800 && code <= 0xDFFF)) return std::string();
+  std::u16string first(1, static_cast<char16_t>(code));
+  return Utf16ToUtf8(first) + Format("%X%02X%02X%02X", static_cast<unsigned>(utc.wMonth),
+                                     static_cast<unsigned>(utc.wDay),
+                                     static_cast<unsigned>(utc.wHour),
+                                     static_cast<unsigned>(utc.wMinute));
+}
+
+std::string ReadBuildNumber() {
+  // The running program's own file, wherever it was started from: the
+  // current directory holds some other program's file, or none.
+  std::string path = Sys().GetModuleFileName();
+  int fd = path.empty() ? -1 : ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  if (fd < 0) {
+    LogTraceF("Open SSDZelvane.exe fail:%d!",
+              static_cast<int>(path.empty() ? ERROR_FILE_NOT_FOUND : PlatformErrorOf(errno)));
+    return std::string();
+  }
+  struct stat st {};
+  bool statted = ::fstat(fd, &st) == 0;
+  int statError = errno;
+  ::close(fd);
+  if (statted && S_ISDIR(st.st_mode)) {
+    // A folder is not a program file.
+    LogTraceF("Open SSDZelvane.exe fail:%d!", static_cast<int>(ERROR_ACCESS_DENIED));
+    return std::string();
+  }
+  if (!statted) {
+    LogTraceF("GetFileTime() fail:%d!", static_cast<int>(PlatformErrorOf(statError)));
+    return std::string();
+  }
+  int64_t ms = static_cast<int64_t>(st.st_mtim.tv_sec) * 1000 + st.st_mtim.tv_nsec / 1000000;
+  SystemTime utc = ToSystemTime(ms);
+  std::string number = FormatBuildNumber(utc);
+  if (number.empty()) {
+    LogTraceF("GetFileTime() fail:%d!", static_cast<int>(ERROR_INVALID_PARAMETER));
+    return std::string();
+  }
+  LogTraceF("Build number:%s, Creation Time(UTC):%d %d %d %d %d!", number.c_str(), utc.wYear,
+            utc.wMonth, utc.wDay, utc.wHour, utc.wMinute);
+  return number;
+}
+
+// --- Process-wide values --------------------------------------------------------------
+
+StartupValues& Startup() {
+  static StartupValues values;
+  return values;
+}
+
+PhysicalDriveTable& PhysicalDrives() {
+  static PhysicalDriveTable table;
+  return table;
+}
+
+int32_t& PhysicalDriveCount() {
+  static int32_t count = 0;
+  return count;
+}
+
+// --- The console host -------------------------------------------------------------------
+
+void ConsoleStartupHost::ShowMessage(const std::string& text) {
+  std::fprintf(stderr, "SSDZelvane: %s\n", text.c_str());
+  std::fflush(stderr);
+}
+
+int ConsoleStartupHost::RunMainWindow(CQuarn_SSDZelvDlg&) {
+  int count = PhysicalDriveCount();
+  std::fprintf(stderr,
+               "SSDZelvane: start-up finished with %d usable drive%s, but this build has no main "
+               "window (SSDZelvane -dvt N verifies disk N)\n",
+               count, count == 1 ? "" : "s");
+  std::fflush(stderr);
+  return kExitNoMainWindow;
+}
+
+// --- The main dialog's start ----------------------------------------------------------------
+
+CQuarn_SSDZelvDlg::CQuarn_SSDZelvDlg(StartupHost& host) : host_(host) {
+  StartupValues& values = Startup();
+  for (size_t i = 0; i < values.PageNames.size(); ++i)
+    values.PageNames[i] = LoadStringText(kPageNameIds[i]);
+
+  uint32_t language = ConvertDefaultLocale(Sys().GetUserDefaultUILanguage());
+  LogTraceF("UserDefaultUILanguage:0x%04X", language);
+  values.UiLanguageId = language;
+  values.UiLanguageTag = UiLanguageTagFor(language);
+}
+
+void CQuarn_SSDZelvDlg::PostQuitMessage(int status) {
+  if (quitPosted_) return;  // the first quit message ends the program
+  quitPosted_ = true;
+  exitStatus_ = status;
+}
+
+bool CQuarn_SSDZelvDlg::InitBeforeWindow(const std::vector<std::string>& args) {
+  StartupValues& values = Startup();
+
+  // From here on 8-bit texts (the log file, decoded drive strings) use the
+  // user's code page.
+  std::setlocale(LC_ALL, "");
+
+  g_instanceMutex = Current().Procs().CreateMutexW(kInstanceMutexName);
+
+  values.StoredLogLevel = ReadStoredLogLevel();
+
+  values.CommandLine = args;
+  values.Options = ScanCommandLine(args);
+
+  LogTraceF("This build was compiled at %s, %s.", __DATE__, __TIME__);
+
+  values.BuildNumber = ReadBuildNumber();
+
+  // The system inventory also fills the program's own version text. When it
+  // fails the program ends without a message: the trace log holds why.
+  UnderlyingUtil util;
+  if (!util.GetSystemInfo()) {
+    PostQuitMessage(kExitCouldNotRun);
+    return false;
+  }
+
+  if (!values.DrivesLoaded) {
+    if (!UpdateDrivesInfo()) {
+      PostQuitMessage(kExitCouldNotRun);
+      return false;
+    }
+    values.DrivesLoaded = 1;
+    // The controller list was made before this first discovery filled the
+    // disk table, so its attached devices carry no drive numbers yet; made
+    // again now, they do. Should that fail, the first list stays.
+    std::vector<HbaEntry> first = HbaList();
+    if (!util.GetHbaInfo()) HbaList() = std::move(first);
+  }
+
+  if (values.Options.smuid) {
+    // The identifier block goes into a zeroed buffer nothing else reads;
+    // neither result is examined.
+    ATACommand ata;
+    ata.SendVendorUidAccess(values.Options.diskNumber);
+    std::vector<uint8_t> buffer(kVendorUidBufferSize);
+    ata.ReadVendorUid(values.Options.diskNumber, buffer.data());
+  }
+
+  if (values.Options.dvt) {
+    PostQuitMessage(RunDvtMode(values.Options.diskNumber, PhysicalDrives()));
+    return false;
+  }
+  return true;
+}
+
+int32_t CQuarn_SSDZelvDlg::UpdateDrivesInfo() {
+  LogEnter("CQuarn_SSDZelvDlg::UpdateDrivesInfo");
+  PhysicalDrives().clear();
+  ATACommand ata;
+  PhysicalDriveCount() = ata.UpdatePhysicalDrivesInfo(PhysicalDrives());
+  if (PhysicalDriveCount() > 0) {
+    LogExit("CQuarn_SSDZelvDlg::UpdateDrivesInfo");
+    return 1;
+  }
+  host_.ShowMessage(LoadStringText(kNoUsableDriveText));
+  host_.CloseWindow();
+  return 0;
+}
+
+// --- The application object -----------------------------------------------------------------
+
+int CQuarn_SSDZelvApp::InitInstance(const std::vector<std::string>& args, StartupHost& host) {
+  SetLogLevel(1);
+  // A second instance ends here, before it writes any line: its first line
+  // would empty the trace log of the instance that runs.
+  if (Current().Procs().FindWindowTitle(kMainWindowTitle)) return kExitCouldNotRun;
+
+  // The common controls and the framework's settings key (kFrameworkSettingsKey)
+  // belong to the window toolkit, which sets them up when it builds the window.
+  CQuarn_SSDZelvDlg dialog(host);
+  if (!dialog.InitBeforeWindow(args)) return dialog.ExitStatus();
+  return host.RunMainWindow(dialog);
+}
+
+}  // namespace zel
