@@ -275,6 +275,23 @@ TEST_F(DiscoveryTest, IdentityOfAnNvmeDriveWithoutAnIdentifyPageIsEmpty) {
   EXPECT_TRUE(Logged("DoIdentifyDeviceNVMeIntel failed : ERROR_INVALID_FUNCTION"));
 }
 
+// A drive read again (as after a firmware update) gets its bus from the
+// rules, not from its earlier record: on a path that names neither bus the
+// ATA commands are tried, as for a fresh record.
+TEST_F(DiscoveryTest, ARecordReadAgainDecidesItsBusAfresh) {
+  UseMachine(R"({"drives": [{"index": 0, "pnpDeviceId": "RAID\\DISK&VEN_QUARN\\1&0",
+      "interfacePath": "\\\\?\\raid#disk&ven_quarn#1&0#{53f56307-b6bf-11d0-94f2-00a0c91efb8b}"}]})");
+  PhysicalDriveTable table = Discover();
+  ASSERT_EQ(table.size(), 1u);
+  EXPECT_EQ(table[0].BusType, kBusScsi);
+  PhysicalDriveRecord again = table[0];
+  again.BusType = kBusNvme;
+  ATACommand ata;
+  EXPECT_EQ(ata.GetPhysicalDriveIdentifySmart(0, again.DevicePath, again), 1u);
+  EXPECT_EQ(again.BusType, kBusScsi);
+  EXPECT_EQ(again.ModelName, "QUARN SSD");
+}
+
 TEST_F(DiscoveryTest, AtaDrivesWhosePagesCannotBeReadAreLeftOut) {
   struct Case {
     const char* what;
