@@ -20,6 +20,42 @@ namespace zel {
 
 using namespace zel::platform;
 
+namespace {
+
+// The disk of the inventory whose PnP identifier (lower-cased) occurs in the
+// working copy of an interface path as whole path segments: the identifier
+// must end where a segment ends (at a "\" or at the end of the path). One
+// identifier may begin another ("...\5&1&0&1" and "...\5&1&0&10"); without
+// the segment rule the shorter one would claim the longer one's disk, and of
+// several identifiers that do match, the longest is the disk's own.
+// `ids` holds the lower-cased identifiers, parallel to `disks`.
+const WmiDiskEntry* MatchDiskOfInterface(const std::string& working,
+                                         const std::vector<WmiDiskEntry>& disks,
+                                         const std::vector<std::string>& ids) {
+  const WmiDiskEntry* best = nullptr;
+  size_t bestLength = 0;
+  for (size_t d = 0; d < disks.size(); ++d) {
+    const std::string& id = ids[d];
+    // An empty identifier would occur in every path.
+    if (id.empty()) continue;
+    bool whole = false;
+    for (size_t at = working.find(id); at != std::string::npos; at = working.find(id, at + 1)) {
+      size_t end = at + id.size();
+      if (end == working.size() || working[end] == '\\') {
+        whole = true;
+        break;
+      }
+    }
+    if (whole && id.size() >= bestLength) {
+      best = &disks[d];
+      bestLength = id.size();
+    }
+  }
+  return best;
+}
+
+}  // namespace
+
 int32_t ATACommand::UpdatePhysicalDrivesInfo(PhysicalDriveTable& table) {
   LogEnter("ATACommand::UpdatePhysicalDrivesInfo");
   ATACommand ata;
@@ -30,7 +66,12 @@ int32_t ATACommand::UpdatePhysicalDrivesInfo(PhysicalDriveTable& table) {
   UnderlyingUtil util;
   util.GetPhysicalDriveSpace();
   const std::vector<WmiDiskEntry>& disks = WmiDiskTable();
+  std::vector<std::string> ids;
+  ids.reserve(disks.size());
+  for (const WmiDiskEntry& disk : disks) ids.push_back(ToLowerAscii(disk.PnpDeviceId));
 
+  // Records are large; room for every candidate is made at once.
+  table.reserve(table.size() + paths.size());
   int32_t appended = 0;
   for (int32_t i = 0; i < interfaces && i < static_cast<int32_t>(paths.size()); ++i) {
     const std::string& path = paths[i];
@@ -38,26 +79,21 @@ int32_t ATACommand::UpdatePhysicalDrivesInfo(PhysicalDriveTable& table) {
     if (Contains(path, "usb")) continue;
 
     // With "#" read as "\" an interface path contains the PnP identifier of
-    // its disk literally.
+    // its disk literally, followed by the "\" before the interface class.
     std::string working = ReplaceAll(path, "#", "\\");
     PhysicalDriveRecord record;
-    bool matched = false;
-    for (const WmiDiskEntry& disk : disks) {
-      std::string id = ToLowerAscii(disk.PnpDeviceId);
-      if (id.empty() || !Contains(working, id)) continue;
-      record.PhysicalDriveIndex = disk.Index;
-      record.DiskSizeGB = disk.SizeGB;
-      record.DevicePath = TruncateUtf16(path, kDevicePathChars);
-      matched = true;
-    }
+    const WmiDiskEntry* disk = MatchDiskOfInterface(working, disks, ids);
     // An interface that matches no disk of the inventory has no disk number:
     // examined as disk 0 it would send every later command addressed by
     // number (self-test, security erase) to whatever disk 0 is.
-    if (!matched) {
+    if (!disk) {
       LogTraceF("UpdatePhysicalDrivesInfo():DevicePath:%s matches no disk of the inventory, skipped",
                 path.c_str());
       continue;
     }
+    record.PhysicalDriveIndex = disk->Index;
+    record.DiskSizeGB = disk->SizeGB;
+    record.DevicePath = TruncateUtf16(path, kDevicePathChars);
     if (ata.GetPhysicalDriveIdentifySmart(i, path, record)) {
       table.push_back(record);
       ++appended;
@@ -74,6 +110,9 @@ uint32_t ATACommand::GetPhysicalDriveIdentifySmart(int32_t interfaceNumber,
                                                    PhysicalDriveRecord& record) {
   const int32_t disk = record.PhysicalDriveIndex;
   const std::string lower = ToLowerAscii(devicePath);
+  // The bus is decided afresh: a record read again (after a firmware update)
+  // must not keep the bus of its earlier reading when no rule below matches.
+  record.BusType = kBusScsi;
 
   UnderlyingUtil util;
   if (util.GetDiskMode(disk) == "010802") {

@@ -171,7 +171,13 @@ bool StartsWith(std::string_view text, std::string_view prefix) {
 }
 
 bool EqualsNoCaseAscii(std::string_view a, std::string_view b) {
-  return ToLowerAscii(a) == ToLowerAscii(b);
+  // Compared in place: lookups by name run for every object of a query, so
+  // no copies are made.
+  if (a.size() != b.size()) return false;
+  auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
+  for (size_t i = 0; i < a.size(); ++i)
+    if (lower(a[i]) != lower(b[i])) return false;
+  return true;
 }
 
 std::string ReplaceAll(std::string_view text, std::string_view from, std::string_view to) {

@@ -22,6 +22,8 @@ constexpr size_t kMaxLineUnits = 1024;
 constexpr size_t kTraceNameUnits = 99;
 
 std::atomic<uint32_t> g_level{0};
+// Set once the trace writer's first call of the run is behind it.
+std::atomic<bool> g_traceStarted{false};
 
 struct WriterState {
   WriterState(const char* s, bool t) : suffix(s), timed(t) {}
@@ -66,15 +68,6 @@ void WriteLine(LogWriter which, std::string_view tag, std::string_view text) {
     w.timeBaseTaken = true;
   }
 
-  std::string line;
-  if (w.timed) {
-    int32_t elapsed = static_cast<int32_t>(now - w.timeBase);
-    line = Format("%08d ", elapsed);
-  }
-  line.append(text);
-  line += '\n';
-  line = TruncateUtf16(line, kMaxLineUnits);
-
   if (w.firstCallPending) {
     std::string base = ProgramPathWithoutExtension();
     if (which == LogWriter::DvtReport) {
@@ -85,9 +78,20 @@ void WriteLine(LogWriter which, std::string_view tag, std::string_view text) {
     std::error_code ec;
     std::filesystem::remove(w.path, ec);  // no old file, or a locked one: ignored
     w.firstCallPending = false;
+    if (which == LogWriter::Trace) g_traceStarted.store(true);
   }
 
+  // Nothing is formatted for a writer that is switched off.
   if (g_level.load() == 0) return;
+
+  std::string line;
+  if (w.timed) {
+    int32_t elapsed = static_cast<int32_t>(now - w.timeBase);
+    line = Format("%08d ", elapsed);
+  }
+  line.append(text);
+  line += '\n';
+  line = TruncateUtf16(line, kMaxLineUnits);
 
   // Text mode of the platform: each "\n" goes out as CR LF, each character in
   // the code page of the current locale; a character that does not convert
@@ -119,7 +123,13 @@ void LogDvtReport(std::string_view tag, std::string_view text) {
   WriteLine(LogWriter::DvtReport, tag, text);
 }
 
+// True when a trace line would be dropped: the log is off and the trace
+// writer's first call (which removes the previous run's file) is behind us,
+// so the callers need not format the line at all.
+static bool TraceQuiet() { return g_level.load() == 0 && g_traceStarted.load(); }
+
 void LogTraceF(const char* format, ...) {
+  if (TraceQuiet()) return;
   va_list args;
   va_start(args, format);
   std::string text = FormatV(format, args);
@@ -128,11 +138,13 @@ void LogTraceF(const char* format, ...) {
 }
 
 void LogEnter(const char* qualifiedName) {
+  if (TraceQuiet()) return;
   std::string name = TruncateUtf16(qualifiedName, kTraceNameUnits);
   LogTrace(TruncateUtf16(Format("Enter %s()", name.c_str()), kTraceNameUnits));
 }
 
 void LogExit(const char* qualifiedName) {
+  if (TraceQuiet()) return;
   std::string name = TruncateUtf16(qualifiedName, kTraceNameUnits);
   LogTrace(TruncateUtf16(Format("Exit %s()", name.c_str()), kTraceNameUnits));
 }
@@ -150,6 +162,7 @@ void ResetLogForNewRun() {
     w.timeBaseTaken = false;
     w.timeBase = 0;
   }
+  g_traceStarted.store(false);
   g_level.store(0);
 }
 

@@ -397,6 +397,11 @@ SimMachine::SimMachine(const Json& root) : root_(root), parts_(std::make_unique<
             drives_[i]->Index() == drives_[j]->Index())
           throw FixtureError("drives[" + std::to_string(i) + "].index: disk number " +
                              std::to_string(drives_[i]->Index()) + " is used twice");
+    for (const auto& d : drives_) {
+      if (!d->Present()) continue;
+      drivesByPath_.emplace(ToLowerAscii(d->InterfacePath()), d.get());
+      drivesByIndex_.emplace(d->Index(), d.get());
+    }
   }
 
   if (root_.contains("volumes")) {
@@ -557,15 +562,13 @@ Registry& SimMachine::Reg() { return *parts_->registry; }
 Processes& SimMachine::Procs() { return *parts_->processes; }
 
 SimDrive* SimMachine::DriveByIndex(int32_t index) const {
-  for (const auto& d : drives_)
-    if (d->Present() && d->Index() == index) return d.get();
-  return nullptr;
+  auto it = drivesByIndex_.find(index);
+  return it == drivesByIndex_.end() ? nullptr : it->second;
 }
 
 SimDrive* SimMachine::DriveByInterfacePath(const std::string& path) const {
-  for (const auto& d : drives_)
-    if (d->Present() && EqualsNoCaseAscii(d->InterfacePath(), path)) return d.get();
-  return nullptr;
+  auto it = drivesByPath_.find(ToLowerAscii(path));
+  return it == drivesByPath_.end() ? nullptr : it->second;
 }
 
 void SimMachine::SetProgramPath(std::string path) { programPath_ = std::move(path); }

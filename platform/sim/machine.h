@@ -10,6 +10,7 @@
 #include <mutex>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "platform/platform.h"
@@ -130,6 +131,11 @@ class SimMachine final : public platform::Platform {
   std::vector<SimVolume> volumes_;
   std::vector<SimController> controllers_;
   std::vector<int> driveControllers_;  // per drive, parallel to drives_
+  // The present drives by lower-cased interface path and by disk number (the
+  // first drive of the file wins), so that opening a drive does not walk the
+  // whole list on a machine of many drives.
+  std::unordered_map<std::string, SimDrive*> drivesByPath_;
+  std::unordered_map<int32_t, SimDrive*> drivesByIndex_;
   std::string programPath_;
   std::string source_;
   std::unique_ptr<Components> parts_;

@@ -35,6 +35,8 @@ void ObjectModel::Invalidate() {
   std::lock_guard<std::mutex> lock(indexMutex_);
   indexed_ = false;
   index_.clear();
+  classIndexed_ = false;
+  byClass_.clear();
 }
 
 void ObjectModel::DeclareClass(std::string_view name, std::string_view keyProperty) {
@@ -77,10 +79,13 @@ Object& ObjectModel::Add(Object object) {
 }
 
 std::vector<const Object*> ObjectModel::InstancesOf(std::string_view className) const {
-  std::vector<const Object*> out;
-  for (const auto& o : objects_)
-    if (EqualsNoCaseAscii(o->ClassName(), className)) out.push_back(o.get());
-  return out;
+  std::lock_guard<std::mutex> lock(indexMutex_);
+  if (!classIndexed_) {
+    for (const auto& o : objects_) byClass_[ToLowerAscii(o->ClassName())].push_back(o.get());
+    classIndexed_ = true;
+  }
+  auto it = byClass_.find(ToLowerAscii(className));
+  return it == byClass_.end() ? std::vector<const Object*>() : it->second;
 }
 
 std::vector<Object*> ObjectModel::InstancesOf(std::string_view className) {

@@ -103,6 +103,10 @@ class ObjectModel {
   mutable std::mutex indexMutex_;
   mutable bool indexed_ = false;
   mutable std::unordered_map<std::string, const Object*> index_;
+  // Lower-cased class name to its instances in order of addition, built on
+  // first use like the key index, so a query reads only its own class.
+  mutable bool classIndexed_ = false;
+  mutable std::unordered_map<std::string, std::vector<const Object*>> byClass_;
 };
 
 // WQL string escaping: "\" becomes "\\" and a double quote "\"".

@@ -105,24 +105,25 @@ bool IsKeyword(const Token& t, std::string_view word) {
 
 // Does a property value equal the literal of a condition?
 bool ValueMatches(const Variant& value, const Statement& s) {
+  // A text is compared in place: the condition is tested on every object of
+  // its class, so no copy is made for it.
+  if (value.vt == VT_BSTR)
+    return EqualsNoCaseAscii(value.text, s.value) || EqualsNoCaseAscii(value.text, s.rawValue);
   std::optional<std::string> text = ComparableText(value);
   if (!text) return false;
-  if (value.vt != VT_BSTR) {
-    // An integer property against a number, or a quoted number.
-    const std::string& literal = s.value;
-    if (literal.empty()) return false;
-    size_t digitsFrom = literal[0] == '-' ? 1 : 0;
-    if (digitsFrom >= literal.size()) return false;
-    for (size_t i = digitsFrom; i < literal.size(); ++i)
-      if (literal[i] < '0' || literal[i] > '9') return false;
-    // Compare as numbers so "007" equals 7.
-    size_t first = digitsFrom;
-    while (first + 1 < literal.size() && literal[first] == '0') ++first;
-    std::string normal = (digitsFrom ? "-" : "") + literal.substr(first);
-    if (normal == "-0") normal = "0";
-    return normal == *text;
-  }
-  return EqualsNoCaseAscii(*text, s.value) || EqualsNoCaseAscii(*text, s.rawValue);
+  // An integer property against a number, or a quoted number.
+  const std::string& literal = s.value;
+  if (literal.empty()) return false;
+  size_t digitsFrom = literal[0] == '-' ? 1 : 0;
+  if (digitsFrom >= literal.size()) return false;
+  for (size_t i = digitsFrom; i < literal.size(); ++i)
+    if (literal[i] < '0' || literal[i] > '9') return false;
+  // Compare as numbers so "007" equals 7.
+  size_t first = digitsFrom;
+  while (first + 1 < literal.size() && literal[first] == '0') ++first;
+  std::string normal = (digitsFrom ? "-" : "") + literal.substr(first);
+  if (normal == "-0") normal = "0";
+  return normal == *text;
 }
 
 // The object an object path names: the key compared unescaped first, then as

@@ -14,7 +14,7 @@ class DemoMachineTest : public test::SimTest {
 TEST_F(DemoMachineTest, ListsEveryDriveButTheUsbDisk) {
   PhysicalDriveTable table;
   ATACommand ata;
-  ASSERT_EQ(ata.UpdatePhysicalDrivesInfo(table), 6);
+  ASSERT_EQ(ata.UpdatePhysicalDrivesInfo(table), 8);
   struct Expect {
     int32_t index;
     int32_t bus;
@@ -27,6 +27,7 @@ TEST_F(DemoMachineTest, ListsEveryDriveButTheUsbDisk) {
       {0, kBusAta, 512, 1, 97, 6144, 32},     {1, kBusAta, 256, 1, 88, 2048, 29},
       {2, kBusAta, 1024, 1, 76, 42000, 75},   {3, kBusAta, 480, 3, 31, 12500, 30},
       {4, kBusNvme, 1000, 1, 93, 10485, 38},  {5, kBusAta, 500, 1, 100, 286960514, 34},
+      {7, kBusAta, 240, 3, 55, 5120, 0xFFFF}, {8, kBusAta, 128, 1, 42, 1024, 22},
   };
   for (size_t i = 0; i < table.size(); ++i) {
     const PhysicalDriveRecord& r = table[i];

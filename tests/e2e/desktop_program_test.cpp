@@ -191,7 +191,7 @@ TEST_F(DesktopProgramTest, VendorIdentifierOptionFirstMeansANormalStart) {
   EXPECT_EQ(run.status, kExitNoMainWindow);
   EXPECT_EQ(run.out, "");
   EXPECT_EQ(run.err,
-            "SSDZelvane: start-up finished with 6 usable drives, but this build has no main window "
+            "SSDZelvane: start-up finished with 8 usable drives, but this build has no main window "
             "(SSDZelvane -dvt N verifies disk N)\n");
   std::string trace = Read("SSDZelvane.log");
   EXPECT_NE(trace.find("Exit ATACommand::SendAtaCommandPhysicalDrive(0x2, 0xA0,"), std::string::npos);
