@@ -122,7 +122,11 @@ int RunInfo(Context& ctx) {
   DriveInfoValues v = GetDriveInfoValues(record, logical, link);
 
   if (ctx.json) {
-    PrintJson(ctx, RenderJson(record, v));
+    Json j = RenderJson(record, v);
+    // The PCI class code of the disk's controller, as discovery reads it
+    // ("010601" AHCI, "010802" NVMe; empty when the disk is on none).
+    j["pciClassCode"] = util.GetDiskMode(record.PhysicalDriveIndex);
+    PrintJson(ctx, j);
   } else {
     PrintText(ctx, RenderText(record, v));
   }

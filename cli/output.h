@@ -50,8 +50,9 @@ class TextTable {
 };
 
 // Runs a drive discovery on the installed platform into `table` (emptied
-// first). When no drive is usable it prints why and returns false; the
-// command then ends with kExitCannotRun.
+// first). When no drive is usable it prints why (on the real machine also
+// what became of each block device) and returns false; the command then
+// ends with kExitCannotRun.
 bool LoadDriveTable(const Context& ctx, PhysicalDriveTable* table);
 
 // The record of disk number `disk` in the table, or null after printing

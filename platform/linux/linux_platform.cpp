@@ -34,6 +34,7 @@ class LinuxPlatform final : public Platform {
   Com& Wmi() override { return *com_; }
   Registry& Reg() override { return *registry_; }
   Processes& Procs() override { return *processes_; }
+  const LinuxPlatformOptions& Options() const { return machine_->Options(); }
 
  private:
   std::shared_ptr<LinuxMachine> machine_;
@@ -72,6 +73,11 @@ std::shared_ptr<Platform> MakeLinuxPlatform() { return MakeLinuxPlatform(LinuxPl
 
 std::shared_ptr<Platform> MakeLinuxPlatform(const LinuxPlatformOptions& options) {
   return std::make_shared<LinuxPlatform>(options);
+}
+
+const LinuxPlatformOptions* LinuxPlatformOptionsOf(Platform& platform) {
+  auto* backend = dynamic_cast<LinuxPlatform*>(&platform);
+  return backend ? &backend->Options() : nullptr;
 }
 
 std::vector<DiskSurveyEntry> SurveyDisks() { return SurveyDisks(LinuxPlatformOptions{}); }
@@ -121,7 +127,10 @@ std::vector<std::string> SurveyReport(const std::vector<DiskSurveyEntry>& survey
   std::vector<std::string> virtualNames;
   for (const DiskSurveyEntry& e : survey) {
     if (e.number >= 0) {
-      if (!e.usable) lines.push_back(e.devNode + " (disk " + std::to_string(e.number) + "): " + e.reason);
+      lines.push_back(e.devNode + " (disk " + std::to_string(e.number) + "): " +
+                      (e.usable ? "it can be sent commands, but did not answer as a SATA or NVMe drive "
+                                  "(the trace log has each request)"
+                                : e.reason));
     } else if (e.kind == "virtual" || e.kind == "hidden") {
       virtualNames.push_back(e.name);
     } else {
@@ -135,6 +144,7 @@ std::vector<std::string> SurveyReport(const std::vector<DiskSurveyEntry>& survey
     lines.push_back(std::to_string(virtualNames.size()) + " virtual block device" +
                     (virtualNames.size() == 1 ? "" : "s") + " (" + names + "): not drives");
   }
+  if (survey.empty()) lines.push_back("/sys/block shows no block devices at all");
   return lines;
 }
 

@@ -28,6 +28,10 @@ struct LinuxPlatformOptions {
 std::shared_ptr<platform::Platform> MakeLinuxPlatform();
 std::shared_ptr<platform::Platform> MakeLinuxPlatform(const LinuxPlatformOptions& options);
 
+// The options a platform of this backend was made with; null for any other
+// platform (a simulated machine), so a program can tell the real machine.
+const LinuxPlatformOptions* LinuxPlatformOptionsOf(platform::Platform& platform);
+
 // What the backend made of each block device of the machine, so a program
 // that finds no usable drive can say why. Numbered disks come first, in
 // disk-number order, then the devices that were left out.
@@ -47,10 +51,11 @@ std::vector<DiskSurveyEntry> SurveyDisks();
 std::vector<DiskSurveyEntry> SurveyDisks(const LinuxPlatformOptions& options);
 
 // The survey as lines for a person, for a program that found no usable
-// drive: one line per disk that is not usable and per device left out for a
-// reason of its own ("/dev/vda: it is a virtio disk: ..."); virtual devices
-// (loop, RAM disks, device mapper) are summed up in one line. Empty when the
-// machine has no block devices at all.
+// drive: one line per numbered disk (why it is not usable, or that it could
+// be reached but did not answer as a SATA or NVMe drive) and per device left
+// out for a reason of its own ("/dev/vda: it is a virtio disk: ..."); virtual
+// devices (loop, RAM disks, device mapper) are summed up in one line. A
+// machine without block devices gets one line that says so.
 std::vector<std::string> SurveyReport(const std::vector<DiskSurveyEntry>& survey);
 
 }  // namespace zel::linuxbackend

@@ -2,8 +2,9 @@
 // rendezvous and named mutexes are lock files in the user's runtime folder,
 // held with flock() so they vanish with the process that holds them; the
 // command lines the system starts are carried out with the machine's own
-// means where it has them, and refused (ERROR_FILE_NOT_FOUND, as a program
-// that is not installed) where it has not.
+// means where it has them (diskpart's "detail disk" is answered from sysfs,
+// linux_diskpart.cpp), and refused (ERROR_FILE_NOT_FOUND, as a program that
+// is not installed) where it has not.
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -20,6 +21,7 @@
 #include "platform/format.h"
 #include "platform/linux/errors_linux.h"
 #include "platform/linux/linux_devices.h"
+#include "platform/linux/linux_diskpart.h"
 #include "platform/linux/linux_machine.h"
 #include "platform/text.h"
 
@@ -81,6 +83,14 @@ class LinuxProcesses final : public Processes {
     if (w.size() == 5 && (EqualsNoCaseAscii(w[0], "fsutil") || EqualsNoCaseAscii(w[0], "fsutil.exe")) &&
         EqualsNoCaseAscii(w[1], "file") && EqualsNoCaseAscii(w[2], "createnew"))
       return CreateNew(w[3], w[4], output);
+    if (IsDiskpartCommandLine(commandLine)) {
+      // Answered here from sysfs and the mount table, in the user's code
+      // page as a console program writes.
+      std::string text = ToLocaleMultibyteReplacing(RunDiskpart(*machine_, commandLine));
+      if (output) *output = std::move(text);
+      SetLastError(ERROR_SUCCESS);
+      return true;
+    }
     SetLastError(ERROR_FILE_NOT_FOUND);
     return false;
   }

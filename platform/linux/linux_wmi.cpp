@@ -206,18 +206,29 @@ void AddControllers(ObjectModel& m, const std::vector<StorageController>& contro
   }
 }
 
+}  // namespace
+
+std::string DiskModelText(const HostFiles& files, const LinuxDisk& d) {
+  if (d.bus == DiskBus::Ata) {
+    std::optional<AtaIdentity> id = ReadAtaIdentity(files, d);
+    if (id && !id->model.empty()) return id->model;
+  } else if (d.bus == DiskBus::Usb) {
+    return Trim(d.vendor + " " + d.model) + " USB Device";
+  }
+  return d.model;
+}
+
+namespace {
+
 void AddDisks(ObjectModel& m, const HostFiles& files, const DiskScan& scan,
               const std::vector<StorageController>& controllers) {
   for (const LinuxDisk& d : scan.disks) {
-    std::string model = d.model, serial = d.serial, firmware = d.revision;
+    std::string model = DiskModelText(files, d), serial = d.serial, firmware = d.revision;
     if (d.bus == DiskBus::Ata) {
       if (std::optional<AtaIdentity> id = ReadAtaIdentity(files, d)) {
-        if (!id->model.empty()) model = id->model;
         serial = id->serial;
         firmware = id->firmware;
       }
-    } else if (d.bus == DiskBus::Usb) {
-      model = Trim(d.vendor + " " + d.model) + " USB Device";
     }
     std::string deviceId = Format("\\\\.\\PHYSICALDRIVE%d", d.number);
     Object disk("Win32_DiskDrive");

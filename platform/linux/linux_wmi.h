@@ -3,7 +3,10 @@
 #pragma once
 
 #include <memory>
+#include <string>
 
+#include "platform/linux/disks.h"
+#include "platform/linux/host_files.h"
 #include "platform/wql/object_model.h"
 
 namespace zel::linuxbackend {
@@ -14,5 +17,10 @@ class LinuxMachine;
 // board and BIOS, storage controllers, disks with their controller
 // associations, lettered volumes.
 std::shared_ptr<wql::ObjectModel> BuildLinuxObjectModel(const LinuxMachine& machine);
+
+// The model a disk is shown with (Win32_DiskDrive.Model): a SATA disk's whole
+// model text from the kernel's copy of its IDENTIFY page where root may read
+// it, else the SCSI inquiry's; "<vendor> <product> USB Device" for USB disks.
+std::string DiskModelText(const HostFiles& files, const LinuxDisk& disk);
 
 }  // namespace zel::linuxbackend

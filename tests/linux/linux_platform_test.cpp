@@ -306,6 +306,12 @@ TEST_F(LinuxPlatformTest, SurveySaysWhyEachDiskIsOrIsNotUsable) {
   s = SurveyDisks(options_);
   EXPECT_TRUE(s[0].usable) << s[0].reason;
   EXPECT_TRUE(s[2].usable) << s[2].reason;
+  // A disk that could be reached but gave no drive is named too, and a
+  // machine without block devices says so.
+  report = SurveyReport(s);
+  EXPECT_TRUE(StartsWith(report[0], "/dev/sda (disk 0): it can be sent commands, but did not answer"))
+      << report[0];
+  EXPECT_EQ(SurveyReport({}), std::vector<std::string>{"/sys/block shows no block devices at all"});
 }
 
 TEST(LinuxPlatformMany, EveryDiskIsAnInterfaceAndDiscoveryTakesTheFirst80) {

@@ -1,0 +1,337 @@
+#include "platform/linux/linux_diskpart.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+#include <vector>
+
+#include "platform/bytes.h"
+#include "platform/format.h"
+#include "platform/linux/linux_devices.h"
+#include "platform/linux/linux_machine.h"
+#include "platform/linux/linux_wmi.h"
+#include "platform/text.h"
+
+namespace zel::linuxbackend {
+
+namespace {
+
+constexpr const char* kCrLf = "\r\n";
+// A script longer than this is not one the system wrote.
+constexpr std::streamsize kMaxScriptBytes = 64 * 1024;
+
+std::string TrimBlanks(const std::string& text) {
+  size_t b = text.find_first_not_of(" \t\r\n");
+  if (b == std::string::npos) return "";
+  size_t e = text.find_last_not_of(" \t\r\n");
+  return text.substr(b, e - b + 1);
+}
+
+std::vector<std::string> LowerWords(const std::string& line) {
+  std::vector<std::string> words;
+  std::istringstream in(ToLowerAscii(line));
+  std::string w;
+  while (in >> w) words.push_back(w);
+  return words;
+}
+
+bool ParseDiskNumber(const std::string& text, int32_t* number) {
+  if (text.empty() || text.size() > 9 || text.find_first_not_of("0123456789") != std::string::npos)
+    return false;
+  *number = static_cast<int32_t>(std::strtol(text.c_str(), nullptr, 10));
+  return true;
+}
+
+// A size as diskpart shows it: the largest binary unit that still leaves at
+// least 10 of it.
+std::string SizeText(uint64_t bytes) {
+  static constexpr const char* kUnits[] = {"B", "KB", "MB", "GB", "TB"};
+  int unit = 0;
+  uint64_t value = bytes;
+  while (unit < 4 && value / 1024 >= 10) {
+    value /= 1024;
+    ++unit;
+  }
+  return Format("%4llu %s", static_cast<unsigned long long>(value), kUnits[unit]);
+}
+
+const char* BusText(const LinuxDisk& d) {
+  switch (d.bus) {
+    case DiskBus::Ata: return "SATA";
+    case DiskBus::Nvme: return "NVMe";
+    case DiskBus::Usb: return "USB";
+    default: return "SCSI";
+  }
+}
+
+// The partition table as the disk's first two logical blocks show it.
+struct TableIdentity {
+  std::string diskId;  // "1A2B3C4D", "{GUID}", "00000000", or "unknown"
+  std::string style;   // "MBR", "GPT", "none (no partition table)", or why it is unknown
+};
+
+TableIdentity ReadTableIdentity(const LinuxMachine& machine, const LinuxDisk& d) {
+  const uint32_t block = d.logicalBlockSize >= 512 && d.logicalBlockSize <= 65536 ? d.logicalBlockSize : 512;
+  std::vector<uint8_t> sectors(2 * static_cast<size_t>(block), 0);
+  int fd = ::open(machine.DevicePath(d.devNode).c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  if (fd < 0) {
+    int err = errno;
+    return {"unknown", Format("unknown (%s cannot be read: %s)", d.devNode.c_str(), std::strerror(err))};
+  }
+  size_t got = 0;
+  int err = 0;
+  while (got < sectors.size()) {
+    ssize_t n = ::pread(fd, sectors.data() + got, sectors.size() - got, static_cast<off_t>(got));
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) err = errno;
+    if (n <= 0) break;
+    got += static_cast<size_t>(n);
+  }
+  ::close(fd);
+  if (err != 0)
+    return {"unknown", Format("unknown (%s cannot be read: %s)", d.devNode.c_str(), std::strerror(err))};
+  if (got < 512) return {"00000000", "none (no partition table)"};
+  if (sectors[450] == 0xEE) {
+    // A protective MBR: the disk GUID of the GPT header in the next block.
+    const uint8_t* g = sectors.data() + block + 56;
+    return {Format("{%08X-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X}", GetLE32(g), GetLE16(g + 4),
+                   GetLE16(g + 6), g[8], g[9], g[10], g[11], g[12], g[13], g[14], g[15]),
+            "GPT"};
+  }
+  if (sectors[510] == 0x55 && sectors[511] == 0xAA)
+    return {Format("%08X", GetLE32(sectors.data() + 440)), "MBR"};
+  return {"00000000", "none (no partition table)"};
+}
+
+// udev writes "\x20" for a blank (and any other byte it escapes) in link names.
+std::string UnescapeUdev(const std::string& name) {
+  std::string out;
+  for (size_t i = 0; i < name.size(); ++i) {
+    if (name[i] == '\\' && i + 3 < name.size() && name[i + 1] == 'x' && std::isxdigit(static_cast<unsigned char>(name[i + 2])) &&
+        std::isxdigit(static_cast<unsigned char>(name[i + 3]))) {
+      out += static_cast<char>(std::strtol(name.substr(i + 2, 2).c_str(), nullptr, 16));
+      i += 3;
+    } else {
+      out += name[i];
+    }
+  }
+  return out;
+}
+
+// The file-system label of a block device from udev's /dev/disk/by-label
+// links; empty when udev keeps none.
+std::string LabelOf(const HostFiles& files, const std::string& deviceName) {
+  for (const std::string& link : files.List("/dev/disk/by-label")) {
+    if (files.LinkName("/dev/disk/by-label/" + link) == deviceName) return UnescapeUdev(link);
+  }
+  return "";
+}
+
+// What holds swap: the devices (major, minor) of swap partitions and of the
+// file systems that hold swap files, and the names of swap partitions
+// ("sda3", as /proc/swaps names them).
+struct SwapPlaces {
+  std::vector<std::pair<uint32_t, uint32_t>> devices;
+  std::vector<std::string> partitionNames;
+  bool Holds(const std::string& name, uint32_t major, uint32_t minor) const {
+    return std::find(partitionNames.begin(), partitionNames.end(), name) != partitionNames.end() ||
+           std::find(devices.begin(), devices.end(), std::make_pair(major, minor)) != devices.end();
+  }
+};
+
+SwapPlaces ReadSwapPlaces(const LinuxMachine& machine) {
+  SwapPlaces out;
+  std::istringstream in(machine.Files().Read("/proc/swaps").value_or(std::string()));
+  std::string line;
+  std::getline(in, line);  // the header
+  while (std::getline(in, line)) {
+    std::istringstream words(line);
+    std::string name, type;
+    if (!(words >> name >> type)) continue;
+    if (type == "partition" && StartsWith(name, "/dev/")) out.partitionNames.push_back(BaseName(name));
+    struct stat st {};
+    if (::stat(machine.DevicePath(name).c_str(), &st) != 0) continue;
+    dev_t dev = S_ISBLK(st.st_mode) ? st.st_rdev : st.st_dev;
+    out.devices.emplace_back(major(dev), minor(dev));
+  }
+  return out;
+}
+
+struct PartitionRow {
+  uint32_t number = 0;
+  std::string name;  // "sda1"; the disk's own name for a file system on the whole disk
+  uint32_t major = 0, minor = 0;
+  uint64_t sizeBytes = 0;
+};
+
+bool ParseDev(const std::string& text, uint32_t* major, uint32_t* minor) {
+  size_t colon = text.find(':');
+  if (colon == std::string::npos) return false;
+  *major = static_cast<uint32_t>(std::strtoul(text.c_str(), nullptr, 10));
+  *minor = static_cast<uint32_t>(std::strtoul(text.c_str() + colon + 1, nullptr, 10));
+  return true;
+}
+
+std::vector<PartitionRow> PartitionsOf(const HostFiles& files, const LinuxDisk& d) {
+  std::vector<PartitionRow> out;
+  for (const std::string& name : files.List(d.sysPath)) {
+    std::string path = d.sysPath + "/" + name;
+    if (!files.Exists(path + "/partition")) continue;
+    PartitionRow p;
+    p.number = static_cast<uint32_t>(std::strtoul(files.Attribute(path + "/partition").c_str(), nullptr, 10));
+    p.name = name;
+    ParseDev(files.Attribute(path + "/dev"), &p.major, &p.minor);
+    p.sizeBytes = std::strtoull(files.Attribute(path + "/size").c_str(), nullptr, 10) * 512;
+    out.push_back(std::move(p));
+  }
+  std::sort(out.begin(), out.end(), [](const PartitionRow& a, const PartitionRow& b) { return a.number < b.number; });
+  return out;
+}
+
+}  // namespace
+
+bool IsDiskpartCommandLine(const std::string& commandLine) {
+  std::string lower = ToLowerAscii(TrimBlanks(commandLine));
+  std::string program = lower.substr(0, lower.find(' '));
+  size_t slash = program.find_last_of("\\/");
+  std::string name = slash == std::string::npos ? program : program.substr(slash + 1);
+  return name == "diskpart.exe" || name == "diskpart";
+}
+
+std::string DiskDetailText(const LinuxMachine& machine, const DiskScan& scan, const LinuxDisk& d) {
+  const HostFiles& files = machine.Files();
+  TableIdentity table = ReadTableIdentity(machine, d);
+  std::vector<VolumeInfo> volumes = ListVolumes(machine, scan);
+  const SwapPlaces swaps = ReadSwapPlaces(machine);
+
+  std::vector<PartitionRow> rows = PartitionsOf(files, d);
+  // A file system on the whole disk, without a partition table, is its one volume.
+  PartitionRow whole;
+  whole.name = d.name;
+  whole.major = d.devMajor;
+  whole.minor = d.devMinor;
+  whole.sizeBytes = d.sizeBytes;
+  bool wholeVolume = false;
+  for (const VolumeInfo& v : volumes)
+    wholeVolume = wholeVolume || (v.diskNumber == d.number && v.placement && v.placement->partition == 0);
+  if (wholeVolume) rows.insert(rows.begin(), whole);
+
+  bool boot = false, pagefile = swaps.Holds(d.name, d.devMajor, d.devMinor);
+  std::vector<std::string> lines;
+  for (const PartitionRow& p : rows) {
+    const VolumeInfo* volume = nullptr;
+    for (const VolumeInfo& v : volumes)
+      if (v.diskNumber == d.number && v.placement && v.placement->partition == p.number) volume = &v;
+    const bool isBoot = volume && volume->mountPoint == "/";
+    const bool isSwap = swaps.Holds(p.name, p.major, p.minor) ||
+                        (volume && swaps.Holds("", volume->major, volume->minor));
+    boot = boot || isBoot;
+    pagefile = pagefile || isSwap;
+    std::string letter = volume ? std::string(1, volume->letter) : std::string();
+    std::string fileSystem = volume ? volume->fileSystem : isSwap ? std::string("swap") : std::string();
+    std::string info = isBoot ? "Boot" : isSwap ? "Pagefile" : "";
+    std::string line = Format("  Volume %-3u   %-1s   %-11s  %-5s  %-10s  %7s  %-9s  %s", p.number, letter.c_str(),
+                              TruncateUtf16(LabelOf(files, p.name), 11).c_str(), fileSystem.c_str(), "Partition",
+                              SizeText(p.sizeBytes).c_str(), "Healthy", info.c_str());
+    lines.push_back(line.substr(0, line.find_last_not_of(' ') + 1));
+  }
+
+  int32_t path = d.scsiChannel, target = d.scsiTarget, lun = d.scsiLun;
+  if (d.bus == DiskBus::Nvme) {
+    path = 0;
+    target = 0;
+    lun = d.nsid > 0 ? static_cast<int32_t>(d.nsid) - 1 : 0;
+  }
+  const char* yesNo[] = {"No", "Yes"};
+  const bool readOnly = files.Attribute(d.sysPath + "/ro") == "1";
+  std::string out;
+  out += DiskModelText(files, d) + kCrLf;
+  out += "Disk ID: " + table.diskId + kCrLf;
+  out += "Partition style : " + table.style + kCrLf;
+  out += std::string("Type   : ") + BusText(d) + kCrLf;
+  out += "Size   : " + TrimBlanks(SizeText(d.sizeBytes)) + kCrLf;
+  out += "Status : Online\r\n";
+  out += Format("Path   : %d\r\nTarget : %d\r\nLUN ID : %d\r\n", path, target, lun);
+  out += "Device : " + d.devNode + kCrLf;
+  out += Format("Current Read-only State : %s\r\n", yesNo[readOnly]);
+  out += Format("Read-only  : %s\r\n", yesNo[readOnly]);
+  out += Format("Boot Disk  : %s\r\n", yesNo[boot]);
+  out += Format("Pagefile Disk  : %s\r\n", yesNo[pagefile]);
+  out += "Hibernation File Disk  : No\r\n";
+  out += "Crashdump Disk  : No\r\n";
+  out += "Clustered Disk  : No\r\n";
+  out += kCrLf;
+  if (lines.empty()) {
+    out += "There are no volumes.\r\n";
+  } else {
+    out += "  Volume ###  Ltr  Label        Fs     Type        Size     Status     Info\r\n";
+    out += "  ----------  ---  -----------  -----  ----------  -------  ---------  --------\r\n";
+    for (const std::string& l : lines) out += l + kCrLf;
+  }
+  return out;
+}
+
+std::string RunDiskpart(const LinuxMachine& machine, const std::string& commandLine) {
+  std::string hostname = machine.Files().Attribute("/proc/sys/kernel/hostname");
+  std::string out = "\r\nDisk details from sysfs and the mount table (Linux has no diskpart)\r\n";
+  out += "On computer: " + ToUpperAscii(hostname.empty() ? std::string("localhost") : hostname) + "\r\n\r\n";
+
+  // "... /s SCRIPT": the script is the rest of the line.
+  std::string rest = TrimBlanks(commandLine);
+  rest = TrimBlanks(rest.substr(std::min(rest.size(), rest.find(' '))));
+  if (rest.size() < 2 || ToLowerAscii(rest.substr(0, 2)) != "/s") {
+    out += "Only scripts are carried out here: diskpart /s SCRIPT\r\n";
+    return out;
+  }
+  std::string script = TrimBlanks(rest.substr(2));
+  if (script.size() >= 2 && script.front() == '"' && script.back() == '"') script = script.substr(1, script.size() - 2);
+
+  std::ifstream in(ReplaceAll(script, "\\", "/"), std::ios::binary);
+  std::string content(static_cast<size_t>(kMaxScriptBytes) + 1, '\0');
+  if (in) {
+    in.read(content.data(), kMaxScriptBytes + 1);
+    content.resize(static_cast<size_t>(in.gcount()));
+  }
+  if (!in && !in.eof()) {
+    out += Format("DiskPart could not open the script file \"%s\".\r\n", script.c_str());
+    return out;
+  }
+  if (content.size() > static_cast<size_t>(kMaxScriptBytes)) {
+    out += Format("The script file \"%s\" is too long.\r\n", script.c_str());
+    return out;
+  }
+
+  DiskScan scan = machine.Disks();
+  const LinuxDisk* selected = nullptr;
+  std::istringstream lines(content);
+  std::string line;
+  while (std::getline(lines, line)) {
+    std::vector<std::string> w = LowerWords(line);
+    if (w.empty() || w[0] == "rem") continue;
+    if (w.size() == 3 && (w[0] == "select" || w[0] == "sel") && w[1] == "disk") {
+      int32_t number = 0;
+      selected = ParseDiskNumber(w[2], &number) ? scan.ByNumber(number) : nullptr;
+      out += selected ? Format("Disk %d is now the selected disk.\r\n\r\n", number)
+                      : std::string("The disk you specified is not valid.\r\n\r\n");
+    } else if (w.size() == 2 && (w[0] == "detail" || w[0] == "det") && w[1] == "disk") {
+      out += selected ? DiskDetailText(machine, scan, *selected) + kCrLf
+                      : std::string("There is no disk selected.\r\nPlease select a disk and try again.\r\n\r\n");
+    } else {
+      // The first line that is not answered here ends the script.
+      out += Format("The command \"%s\" is not carried out on Linux.\r\n", TrimBlanks(line).c_str());
+      break;
+    }
+  }
+  return out;
+}
+
+}  // namespace zel::linuxbackend
