@@ -5,8 +5,28 @@
 F=/guest/files
 section() { echo "=====SECTION $1====="; }
 end() { echo "=====END====="; }
+# A program's standard output, then its exit status and standard error.
+program() {
+  name=$1; shift
+  section "$name"; "$@" 2>/tmp/stderr.txt; echo "exit=$?"; sed 's/^/stderr: /' /tmp/stderr.txt; end
+}
 
-section smartctl-sata; smartctl -a -j /dev/sda; end
+# The SATA disk gets an MBR with one FAT partition from 1 MiB (disk
+# signature 1A2B3C4D), mounted, so that it has a lettered volume. The TRIM
+# checks below use sectors before the partition.
+printf 'o\nn\np\n1\n2048\n\nt\nc\nw\n' | fdisk /dev/sda >/dev/null 2>&1
+printf '\115\074\053\032' | dd of=/dev/sda bs=1 seek=440 conv=notrunc,fsync 2>/dev/null
+blockdev --rereadpt /dev/sda
+[ -x /lib/systemd/systemd-udevd ] && udevadm settle --timeout=10
+mkdosfs -n ZELVANE /dev/sda1 >/dev/null
+[ -x /lib/systemd/systemd-udevd ] && { udevadm trigger --action=change /dev/sda1; udevadm settle --timeout=10; }
+mkdir -p /mnt/d && mount -t vfat /dev/sda1 /mnt/d
+# 8 MiB written to the NVMe namespace, so that its data-units-written
+# counter is not zero when the oracle and the programs read it.
+dd if=/dev/zero bs=1M count=8 2>/dev/null | tr '\000' 'N' | dd of=/dev/nvme0n1 bs=1M conv=fsync 2>/dev/null
+sync
+
+section smartctl-sata; smartctl -a -j /dev/sda > /tmp/smartctl.json; cat /tmp/smartctl.json; end
 section nvme-id-ctrl; nvme id-ctrl /dev/nvme0 -o json; end
 section nvme-smart-log; nvme smart-log /dev/nvme0 -o json; end
 section sysfs
@@ -16,6 +36,11 @@ done
 echo "ahci.class=$(cat /sys/bus/pci/devices/0000:00:1f.2/class)"
 echo "sda.size=$(cat /sys/block/sda/size)"
 echo "nvme0n1.size=$(cat /sys/block/nvme0n1/size)"
+echo "sda1.size=$(cat /sys/block/sda/sda1/size)"
+echo "mount.d=$(grep ' /mnt/d ' /proc/mounts)"
+stat -f -c 'd.blockSize=%S
+d.blocks=%b
+d.available=%a' /mnt/d
 end
 
 # A pattern on LBA 96..111; the probe trims 100..107; then read it back past the cache.
@@ -27,15 +52,49 @@ section trim-readback; dd if=/dev/sda bs=512 skip=96 count=16 2>/dev/null | od -
 # The system's own operations over the Linux platform; its TRIM takes LBA 200..203.
 dd if=/dev/zero bs=512 count=8 2>/dev/null | tr '\000' 'B' | dd of=/dev/sda bs=512 seek=198 conv=fsync 2>/dev/null
 # A criteria file for the rig's SATA drive (lines end with CR LF).
-printf '#SMART start\r\nBE,64,1,32,1,64,0,Temperature,\r\n09,64,1,0,4,FFFFFFFF,0,,\r\n#SMART end\r\n#Identify start\r\n27-46,QUARN SSD KD765 256GB\r\n100-103,0x0000000000200000\r\n83,14,1\r\n#Identify end\r\n' > /tmp/ZelvaneDvtRig.txt
+printf '#SMART start\r\nBE,64,1,32,1,64,0,Temperature,\r\n09,64,1,0,4,FFFFFFFF,0,,\r\n#SMART end\r\n#Identify start\r\n27-46,QUARN SSD KD765 256GB\r\n100-103,0x%016X\r\n83,14,1\r\n#Identify end\r\n' \
+  "$(cat /sys/block/sda/size)" > /tmp/ZelvaneDvtRig.txt
 section system; (cd /tmp && $F/zel_rig_probe --system --trim 200 4 --dvt /tmp/ZelvaneDvtRig.txt); end
-section dvt-files; for f in $F/*.log; do echo "== $(basename "$f")"; cat "$f"; done; end
+section dvt-files; for f in $F/zel_rig_probe*.log; do echo "== $(basename "$f")"; cat "$f"; done; end
 sync; echo 3 > /proc/sys/vm/drop_caches
 section system-trim-readback; dd if=/dev/sda bs=512 skip=198 count=8 2>/dev/null | od -An -v -tx1; end
 
 # The programs themselves on the real machine of the guest, where they are built.
 if [ -x $F/zelvane ]; then
-  section zelvane-list; (cd /tmp && $F/zelvane --json list; echo "exit=$?"); end
-  section zelvane-info; (cd /tmp && $F/zelvane --json info 0; echo "exit=$?"); end
-  section zelvane-details; (cd /tmp && $F/zelvane --json details 0 --smart; echo "exit=$?"); end
+  cd /tmp
+  program zelvane-list $F/zelvane --json list
+  for n in 0 1; do
+    program zelvane-info-$n $F/zelvane --json info $n
+    program zelvane-details-$n $F/zelvane --json details $n
+    program zelvane-smart-$n $F/zelvane --json details $n --smart
+  done
+  program zelvane-report $F/zelvane --json report /tmp/zelvane-report.txt
+  section report-file; cat /tmp/zelvane-report.txt; end
+  section sda-sector0; dd if=/dev/sda bs=512 count=1 2>/dev/null | od -An -v -tx1; end
+fi
+
+if [ -x $F/SSDZelvane ]; then
+  # The criteria file, in the current directory, from what the SATA drive
+  # has: its identity from smartctl, its size from sysfs, the thresholds of
+  # attributes 190 and 9 from smartctl's table.
+  mkdir -p /tmp/dvt && cd /tmp/dvt
+  text() { sed -n "s/^  \"$1\": \"\(.*\)\",\$/\1/p" /tmp/smartctl.json; }
+  thresh() {
+    awk -v id="$1" '/"ata_smart_attributes"/ { a = 1 }
+                    a && $0 ~ "\"id\": " id "," { f = 1 }
+                    f && /"thresh":/ { gsub(/[^0-9]/, ""); print; exit }' /tmp/smartctl.json
+  }
+  printf '#SMART start\r\nBE,64,1,%X,1,64,0,Temperature,\r\n09,64,1,%X,4,FFFFFFFF,0,,\r\n#SMART end\r\n#Identify start\r\n27-46,%s\r\n23-26,%s\r\n100-103,0x%016X\r\n83,14,1\r\n#Identify end\r\n' \
+    "$(thresh 190)" "$(thresh 9)" "$(text model_name)" "$(text firmware_version)" "$(cat /sys/block/sda/size)" \
+    > ZelvaneDvtRig.txt
+  section dvt-criteria; cat ZelvaneDvtRig.txt; end
+  rm -f $F/SSDZelvane*.log
+  section ssdzelvane-dvt; $F/SSDZelvane -dvt 0 2>&1; echo "exit=$?"; end
+  # The result files beside the program; of its trace log the lines of the verification.
+  section ssdzelvane-files
+  for f in $F/SSDZelvane*.log; do
+    echo "== $(basename "$f")"
+    case "$f" in */SSDZelvane.log) grep DVT "$f" ;; *) cat "$f" ;; esac
+  done
+  end
 fi

@@ -8,99 +8,15 @@
 #include <cstdint>
 #include <fstream>
 #include <map>
-#include <nlohmann/json.hpp>
 #include <sstream>
 #include <string>
 #include <vector>
 
-using Json = nlohmann::json;
+#include "rig_sections.h"
+
+using namespace rig;
 
 namespace {
-
-std::map<std::string, std::string> g_sections;
-
-// "=====SECTION name=====" ... "=====END=====".
-std::map<std::string, std::string> ParseSections(const std::string& text) {
-  std::map<std::string, std::string> out;
-  std::istringstream in(text);
-  std::string line, name, body;
-  bool inside = false;
-  while (std::getline(in, line)) {
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    if (line.rfind("=====SECTION ", 0) == 0 && line.size() > 18) {
-      name = line.substr(13, line.size() - 18);
-      body.clear();
-      inside = true;
-    } else if (line == "=====END=====" && inside) {
-      out[name] = body;
-      inside = false;
-    } else if (inside) {
-      body += line + "\n";
-    }
-  }
-  return out;
-}
-
-Json Section(const std::string& name) {
-  auto it = g_sections.find(name);
-  if (it == g_sections.end()) {
-    ADD_FAILURE() << "the guest printed no section \"" << name << "\"";
-    return Json::object();
-  }
-  Json j = Json::parse(it->second, nullptr, false);
-  if (j.is_discarded()) {
-    ADD_FAILURE() << "section \"" << name << "\" is not JSON:\n" << it->second.substr(0, 2000);
-    return Json::object();
-  }
-  return j;
-}
-
-std::map<std::string, std::string> KeyValues(const std::string& name) {
-  std::map<std::string, std::string> out;
-  std::istringstream in(g_sections[name]);
-  std::string line;
-  while (std::getline(in, line)) {
-    size_t eq = line.find('=');
-    if (eq != std::string::npos) out[line.substr(0, eq)] = line.substr(eq + 1);
-  }
-  return out;
-}
-
-std::vector<uint8_t> Unhex(const std::string& s) {
-  std::vector<uint8_t> out;
-  for (size_t i = 0; i + 1 < s.size(); i += 2) out.push_back(static_cast<uint8_t>(std::stoi(s.substr(i, 2), nullptr, 16)));
-  return out;
-}
-
-std::string Trim(std::string s) {
-  while (!s.empty() && (s.back() == ' ' || s.back() == '\0')) s.pop_back();
-  size_t b = s.find_first_not_of(' ');
-  return b == std::string::npos ? std::string() : s.substr(b);
-}
-
-// An ATA string of IDENTIFY words: two characters per word, high byte first.
-std::string AtaString(const std::vector<uint8_t>& page, int firstWord, int words) {
-  std::string out;
-  for (int w = firstWord; w < firstWord + words; ++w) {
-    out += static_cast<char>(page[2 * w + 1]);
-    out += static_cast<char>(page[2 * w]);
-  }
-  return Trim(out);
-}
-
-uint16_t Word(const std::vector<uint8_t>& page, int w) { return static_cast<uint16_t>(page[2 * w] | (page[2 * w + 1] << 8)); }
-
-uint64_t Le(const std::vector<uint8_t>& p, size_t at, int bytes) {
-  uint64_t v = 0;
-  for (int i = bytes - 1; i >= 0; --i) v = (v << 8) | p[at + i];
-  return v;
-}
-
-// A JSON number that nvme-cli may print as a text.
-uint64_t Number(const Json& j) {
-  if (j.is_string()) return std::stoull(j.get<std::string>());
-  return j.get<uint64_t>();
-}
 
 const Json* Disk(const Json& probe, const std::string& name) {
   if (!probe.contains("disks")) return nullptr;
@@ -157,14 +73,6 @@ TEST(RigMachine, DisksAreNumberedAndNamedAsThePlatformDoes) {
   EXPECT_EQ((*sda)["sizeBytes"].get<uint64_t>(), std::stoull(sys["sda.size"]) * 512);
   EXPECT_EQ((*nvme)["sizeBytes"].get<uint64_t>(), std::stoull(sys["nvme0n1.size"]) * 512);
   for (const Json& s : probe["survey"]) EXPECT_TRUE(s.value("usable", false)) << s.dump();
-}
-
-uint32_t Generation(const std::string& text) {
-  if (text.rfind("2.5 GT/s", 0) == 0) return 1;
-  if (text.rfind("5.0 GT/s", 0) == 0) return 2;
-  if (text.rfind("8.0 GT/s", 0) == 0) return 3;
-  if (text.rfind("16.0 GT/s", 0) == 0) return 4;
-  return 0;
 }
 
 TEST(RigMachine, ControllersCarryTheirClassCodesAndLink) {
@@ -272,10 +180,7 @@ TEST(RigSata, TrimmedSectorsReadBackAsZeros) {
   EXPECT_TRUE((*sda)["probe"]["trim"]["carried"].get<bool>());
   EXPECT_EQ((*sda)["probe"]["trim"]["status"].get<int>() & 0x01, 0);
   // LBA 96..111 were written with 'A'; 100..107 were trimmed.
-  std::istringstream in(g_sections["trim-readback"]);
-  std::vector<int> bytes;
-  std::string hex;
-  while (in >> hex) bytes.push_back(std::stoi(hex, nullptr, 16));
+  std::vector<int> bytes = DumpBytes(SectionText("trim-readback"));
   ASSERT_EQ(bytes.size(), 16u * 512u);
   for (size_t i = 0; i < bytes.size(); ++i) {
     size_t lba = 96 + i / 512;
@@ -401,10 +306,7 @@ TEST(RigSystem, TheSystemsTrimReadsBackAsZeros) {
   const Json* d = SystemDrive(system, "010601");
   ASSERT_TRUE(d);
   EXPECT_NE((*d)["trim"].get<int>(), 0);
-  std::istringstream in(g_sections["system-trim-readback"]);
-  std::vector<int> bytes;
-  std::string hex;
-  while (in >> hex) bytes.push_back(std::stoi(hex, nullptr, 16));
+  std::vector<int> bytes = DumpBytes(SectionText("system-trim-readback"));
   ASSERT_EQ(bytes.size(), 8u * 512u);
   for (size_t i = 0; i < bytes.size(); ++i) {
     size_t lba = 198 + i / 512;
@@ -439,12 +341,12 @@ TEST(RigSystem, TheVerificationModeRunsAndWritesItsResultFiles) {
   Json system = Section("system");
   ASSERT_TRUE(system.contains("dvt")) << system.dump();
   const Json& dvt = system["dvt"];
-  EXPECT_EQ(dvt["result"], 0) << dvt.dump() << "\n" << g_sections["dvt-files"];
+  EXPECT_EQ(dvt["result"], 0) << dvt.dump() << "\n" << Sections()["dvt-files"];
   EXPECT_EQ(dvt["smartLines"], 2);
   EXPECT_EQ(dvt["smartPassed"], 2);
   EXPECT_EQ(dvt["identifyLines"], 3);
   EXPECT_EQ(dvt["identifyPassed"], 3);
-  const std::string& files = g_sections["dvt-files"];
+  const std::string& files = Sections()["dvt-files"];
   EXPECT_NE(files.find("== zel_rig_probe_pass.log"), std::string::npos) << files;
   EXPECT_NE(files.find("== zel_rig_probe_DVT_"), std::string::npos) << files;  // the report, named by serial
   EXPECT_NE(files.find("Total: 2 SMART attributes from config file."), std::string::npos) << files;
@@ -491,6 +393,6 @@ int main(int argc, char** argv) {
   std::ifstream in(argv[1], std::ios::binary);
   std::stringstream ss;
   ss << in.rdbuf();
-  g_sections = ParseSections(ss.str());
+  Sections() = ParseSections(ss.str());
   return RUN_ALL_TESTS();
 }
