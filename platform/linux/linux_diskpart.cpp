@@ -262,13 +262,9 @@ std::string DiskDetailText(const LinuxMachine& machine, const DiskScan& scan, co
   out += "Status : Online\r\n";
   out += Format("Path   : %d\r\nTarget : %d\r\nLUN ID : %d\r\n", path, target, lun);
   out += "Device : " + d.devNode + kCrLf;
-  out += Format("Current Read-only State : %s\r\n", yesNo[readOnly]);
   out += Format("Read-only  : %s\r\n", yesNo[readOnly]);
   out += Format("Boot Disk  : %s\r\n", yesNo[boot]);
   out += Format("Pagefile Disk  : %s\r\n", yesNo[pagefile]);
-  out += "Hibernation File Disk  : No\r\n";
-  out += "Crashdump Disk  : No\r\n";
-  out += "Clustered Disk  : No\r\n";
   out += kCrLf;
   if (lines.empty()) {
     out += "There are no volumes.\r\n";
@@ -282,7 +278,7 @@ std::string DiskDetailText(const LinuxMachine& machine, const DiskScan& scan, co
 
 std::string RunDiskpart(const LinuxMachine& machine, const std::string& commandLine) {
   std::string hostname = machine.Files().Attribute("/proc/sys/kernel/hostname");
-  std::string out = "\r\nDisk details from sysfs and the mount table (Linux has no diskpart)\r\n";
+  std::string out = "\r\nDisk details from sysfs (Linux has no diskpart)\r\n";
   out += "On computer: " + ToUpperAscii(hostname.empty() ? std::string("localhost") : hostname) + "\r\n\r\n";
 
   // "... /s SCRIPT": the script is the rest of the line.

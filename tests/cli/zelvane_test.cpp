@@ -222,6 +222,7 @@ TEST_F(ZelvaneTest, InfoFollowsThePageRulesInTextAndJson) {
     for (const json& d : j.at("logicalDrives")) names.push_back(d.at("name"));
     EXPECT_EQ(names, e.partitions);
     EXPECT_EQ(j.at("partitionText"), e.partitions.empty() ? "There is no recognized partition." : e.partitions[0]);
+    EXPECT_EQ(j.at("pciClassCode"), "010601");  // every SATA drive of the demo hangs on an AHCI controller
   }
 }
 
@@ -230,6 +231,7 @@ TEST_F(ZelvaneTest, InfoJsonOfAnNvmeDrive) {
   ASSERT_EQ(r.status, 0) << r.err;
   json j = json::parse(r.out);
   EXPECT_EQ(j.at("connectionSpeed"), "PCIe Gen3 x4");
+  EXPECT_EQ(j.at("pciClassCode"), "010802");
   EXPECT_EQ(j.at("pcieLink"), json::parse(R"({"maxWidth": 4, "maxSpeed": 3, "currentWidth": 4, "currentSpeed": 3})"));
   EXPECT_EQ(j.at("makersDrive"), true);
   EXPECT_EQ(j.at("wwn"), "0000000000000000");

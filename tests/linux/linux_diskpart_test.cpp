@@ -91,7 +91,7 @@ class LinuxDiskpartTest : public ::testing::Test {
 TEST_F(LinuxDiskpartTest, DetailOfAnMbrDiskNamesItsPartitionsLettersAndSwap) {
   EXPECT_EQ(Diskpart("select disk 0\r\ndetail disk\r\n"),
             "\r\n"
-            "Disk details from sysfs and the mount table (Linux has no diskpart)\r\n"
+            "Disk details from sysfs (Linux has no diskpart)\r\n"
             "On computer: RIG\r\n"
             "\r\n"
             "Disk 0 is now the selected disk.\r\n"
@@ -106,13 +106,9 @@ TEST_F(LinuxDiskpartTest, DetailOfAnMbrDiskNamesItsPartitionsLettersAndSwap) {
             "Target : 0\r\n"
             "LUN ID : 0\r\n"
             "Device : /dev/sda\r\n"
-            "Current Read-only State : No\r\n"
             "Read-only  : No\r\n"
             "Boot Disk  : No\r\n"
             "Pagefile Disk  : Yes\r\n"
-            "Hibernation File Disk  : No\r\n"
-            "Crashdump Disk  : No\r\n"
-            "Clustered Disk  : No\r\n"
             "\r\n"
             "  Volume ###  Ltr  Label        Fs     Type        Size     Status     Info\r\n"
             "  ----------  ---  -----------  -----  ----------  -------  ---------  --------\r\n"
