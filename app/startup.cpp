@@ -18,6 +18,7 @@
 #include "platform/text.h"
 #include "report/dvt_mode.h"
 #include "report/log.h"
+#include "report/system_report.h"
 
 namespace zel {
 
@@ -275,7 +276,7 @@ bool CQuarn_SSDZelvDlg::InitBeforeWindow(const std::vector<std::string>& args) {
 
   LogTraceF("This build was compiled at %s, %s.", __DATE__, __TIME__);
 
-  values.BuildNumber = ReadBuildNumber();
+  BuildNumber() = ReadBuildNumber();
 
   // The system inventory also fills the program's own version text. When it
   // fails the program ends without a message: the trace log holds why.

@@ -83,7 +83,8 @@ struct StartupValues {
   std::string UiLanguageTag = "en-US";
   // Texts 242, 243, 244, 245, 246 and 333 in the order of the pages.
   std::array<std::string, 6> PageNames;
-  std::string BuildNumber;
+  // The build number lives with the system report that prints it
+  // (BuildNumber() in report/system_report.h); the start-up fills it.
   CommandLineOptions Options;
   // The arguments as the program received them, without the ones that chose
   // the machine (the Utilities page looks for "-a" in them).

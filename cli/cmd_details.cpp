@@ -9,7 +9,7 @@
 
 #include "app/details_rows.h"
 #include "cli/cli.h"
-#include "device/ata_command.h"
+#include "cli/output.h"
 #include "inventory/system_info.h"
 #include "inventory/underlying_util.h"
 #include "platform/text.h"
@@ -113,21 +113,10 @@ int RunDetails(Context& ctx) {
   UnderlyingUtil util;
   util.GetSystemInfo();
   PhysicalDriveTable table;
-  ATACommand ata;
-  ata.UpdatePhysicalDrivesInfo(table);
+  if (!LoadDriveTable(ctx, &table)) return kExitCannotRun;
   util.GetHbaInfo();
-
-  const PhysicalDriveRecord* drive = nullptr;
-  for (const PhysicalDriveRecord& record : table)
-    if (record.PhysicalDriveIndex == disk) {
-      drive = &record;
-      break;
-    }
-  if (!drive) {
-    Error(ctx, "disk " + std::to_string(disk) + " is not a usable drive on " + ctx.machine +
-                   " (zelvane list shows the usable drives)");
-    return kExitCannotRun;
-  }
+  const PhysicalDriveRecord* drive = FindDisk(ctx, table, disk);
+  if (!drive) return kExitCannotRun;
 
   const DetailsList list = BuildDetailsList(mode, *drive, HbaList());
   if (ctx.json) {

@@ -7,7 +7,7 @@
 #include <string>
 
 #include "cli/cli.h"
-#include "device/ata_command.h"
+#include "cli/output.h"
 #include "report/dvt_mode.h"
 #include "report/log.h"
 
@@ -75,8 +75,7 @@ int RunDvt(Context& ctx) {
 
   // The drive table, as the desktop program's start builds it.
   PhysicalDriveTable drives;
-  ATACommand ata;
-  ata.UpdatePhysicalDrivesInfo(drives);
+  if (!LoadDriveTable(ctx, &drives)) return kExitCannotRun;
 
   // The criteria file is searched here rather than inside the run, so that
   // a missing file is told on standard error and never mixed into the

@@ -73,9 +73,11 @@ int CheckDiskStatus(const PhysicalDriveRecord& record) {
 uint16_t GetDriveTemperature(const PhysicalDriveRecord& record) {
   if (IsNvme(record)) {
     // A controller that reports no composite temperature leaves 0 kelvin:
-    // that is "no temperature", not a value below absolute zero.
+    // that is "no temperature", not a value below absolute zero. Values
+    // below 273 K would wrap the unsigned result into thousands of degrees;
+    // they carry no usable temperature either.
     uint16_t kelvin = NvmeCompositeKelvin(record);
-    if (kelvin == 0) {
+    if (kelvin < 273) {
       LogTrace("no support temperature\n");
       return kNoTemperature;
     }

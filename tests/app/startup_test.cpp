@@ -1,4 +1,5 @@
 #include "app/startup.h"
+#include "report/system_report.h"
 
 #include <gtest/gtest.h>
 
@@ -189,7 +190,7 @@ TEST_F(StartupTest, BuildNumberComesFromTheRunningProgramsOwnFile) {
 TEST_F(StartupTest, MissingProgramFileLeavesTheBuildNumberEmptyAndStartGoesOn) {
   EXPECT_EQ(Start({"-dvt", "0"}), kExitCouldNotRun);  // no criteria file: the run could not take place
   EXPECT_TRUE(Logged("Open SSDZelvane.exe fail:2!"));
-  EXPECT_EQ(Startup().BuildNumber, "");
+  EXPECT_EQ(BuildNumber(), "");
   EXPECT_TRUE(Logged("DVT tool usage error!!!"));
 }
 

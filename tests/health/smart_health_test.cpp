@@ -88,6 +88,8 @@ TEST_F(SmartHealthTest, Temperature) {
   EXPECT_EQ(GetDriveTemperature(AtaDrive("SAMSUNG SV", {{194, 100, 0x012C, 0}})), 44);
   EXPECT_EQ(GetDriveTemperature(NvmeDrive(0, 0x0136, 0)), 37);
   EXPECT_EQ(GetDriveTemperature(NvmeDrive(0, 0, 0)), kNoTemperature);
+  EXPECT_EQ(GetDriveTemperature(NvmeDrive(0, 200, 0)), kNoTemperature);
+  EXPECT_EQ(GetDriveTemperature(NvmeDrive(0, 273, 0)), 0);
 }
 
 TEST_F(SmartHealthTest, RemainingLifeByModelGroup) {
