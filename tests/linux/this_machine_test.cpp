@@ -79,7 +79,7 @@ TEST_F(ThisMachineTest, WithoutAUsableDriveEveryCommandSaysWhy) {
   const std::vector<DiskSurveyEntry> survey = SurveyDisks();
   for (const DiskSurveyEntry& e : survey)
     if (e.usable) GTEST_SKIP() << e.devNode << " is a usable drive on this machine";
-  for (const char* args : {"list", "--json list", "info 0"}) {
+  for (const char* args : {"list", "--json list", "info 0", "details 0 --smart", "dvt 0"}) {
     SCOPED_TRACE(args);
     ProgramRun r = Run("zelvane", args, false);
     ExpectNoUsableDrive(r, survey);
