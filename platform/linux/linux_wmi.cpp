@@ -5,14 +5,13 @@
 #include <sys/statvfs.h>
 #include <sys/utsname.h>
 
-#include "platform/bytes.h"
-#include "platform/format.h"
 #include "platform/linux/inventory_sources.h"
 #include "platform/linux/linux_devices.h"
 #include "platform/linux/linux_machine.h"
 #include "platform/linux/linux_wmi.h"
 #include "platform/text.h"
 #include "platform/wql/model_com.h"
+#include "platform/wql/storage_objects.h"
 
 namespace zel::linuxbackend {
 
@@ -21,10 +20,6 @@ using wql::Object;
 using wql::ObjectModel;
 
 namespace {
-
-constexpr const char* kDiskClassGuid = "{4d36e967-e325-11ce-bfc1-08002be10318}";
-constexpr const char* kHdcClassGuid = "{4d36e96a-e325-11ce-bfc1-08002be10318}";
-constexpr const char* kScsiAdapterClassGuid = "{4d36e97b-e325-11ce-bfc1-08002be10318}";
 
 Variant TextOrNull(const std::string& text) { return text.empty() ? Variant::Null() : Variant::Bstr(text); }
 
@@ -60,20 +55,6 @@ std::string Machine(const HostFiles& files) {
   if (!arch.empty()) return arch;
   struct utsname u {};
   return ::uname(&u) == 0 ? std::string(u.machine) : std::string();
-}
-
-void Declare(ObjectModel& m) {
-  for (const char* c : {"Win32_DiskDrive", "Win32_LogicalDisk", "Win32_PnPEntity", "Win32_IDEController",
-                        "Win32_SCSIController", "Win32_PnPSignedDriver", "Win32_Processor"})
-    m.DeclareClass(c, "DeviceID");
-  m.DeclareClass("Win32_OperatingSystem", "Name");
-  m.DeclareClass("Win32_ComputerSystem", "Name");
-  m.DeclareClass("Win32_BaseBoard", "Tag");
-  m.DeclareClass("Win32_BIOS", "Name");
-  m.DeclareClass("Win32_PhysicalMemory", "Tag");
-  m.DeclareAssociation("Win32_IDEControllerDevice", {"Antecedent", "Dependent"});
-  m.DeclareAssociation("Win32_SCSIControllerDevice", {"Antecedent", "Dependent"});
-  m.DeclareAssociation("Win32_PnPDevice", {"SameElement", "SystemElement"});
 }
 
 void AddSystem(ObjectModel& m, const HostFiles& files, const std::vector<VolumeInfo>& volumes) {
@@ -158,52 +139,16 @@ void AddSystem(ObjectModel& m, const HostFiles& files, const std::vector<VolumeI
   }
 }
 
-const char* ControllerClass(const StorageController& c) {
-  return c.IsIdeClass() ? "Win32_IDEController" : "Win32_SCSIController";
-}
-
-void AddControllers(ObjectModel& m, const std::vector<StorageController>& controllers) {
-  for (const StorageController& c : controllers) {
-    bool ide = c.IsIdeClass();
-    Object ctl(ControllerClass(c));
-    ctl.Set("Name", Variant::Bstr(c.name));
-    ctl.Set("Caption", Variant::Bstr(c.name));
-    ctl.Set("Description", Variant::Bstr(c.name));
-    ctl.Set("DeviceID", Variant::Bstr(c.instanceId));
-    ctl.Set("PNPDeviceID", Variant::Bstr(c.instanceId));
-    ctl.Set("Status", Variant::Bstr("OK"));
-    m.Add(std::move(ctl));
-
-    Object entity("Win32_PnPEntity");
-    entity.Set("DeviceID", Variant::Bstr(c.instanceId));
-    entity.Set("PNPDeviceID", Variant::Bstr(c.instanceId));
-    entity.Set("Name", Variant::Bstr(c.name));
-    entity.Set("Caption", Variant::Bstr(c.name));
-    entity.Set("HardwareID", Variant::BstrArray(c.hardwareIds));
-    entity.Set("PNPClass", Variant::Bstr(ide ? "HDC" : "SCSIAdapter"));
-    entity.Set("ClassGuid", Variant::Bstr(ide ? kHdcClassGuid : kScsiAdapterClassGuid));
-    entity.Set("Service", TextOrNull(c.driver));
-    entity.Set("Status", Variant::Bstr("OK"));
-    m.Add(std::move(entity));
-
-    Object same("Win32_PnPDevice");
-    same.Set("SameElement", Variant::Bstr(m.PathOf("Win32_PnPEntity", c.instanceId)));
-    same.Set("SystemElement", Variant::Bstr(m.PathOf(ControllerClass(c), c.instanceId)));
-    m.Add(std::move(same));
-
-    // A function without a bound driver has no signed-driver object.
-    if (!c.driver.empty()) {
-      Object driver("Win32_PnPSignedDriver");
-      driver.Set("DeviceID", Variant::Bstr(c.instanceId));
-      driver.Set("DeviceName", Variant::Bstr(c.name));
-      driver.Set("DriverProviderName", Variant::Bstr("Linux"));
-      driver.Set("DriverVersion", Variant::Bstr(c.driverVersion));
-      driver.Set("DriverName", Variant::Bstr(c.driver));
-      driver.Set("HardWareID", Variant::Bstr(c.hardwareIds.front()));
-      driver.Set("DeviceClass", Variant::Bstr(ide ? "HDC" : "SCSIADAPTER"));
-      m.Add(std::move(driver));
-    }
-  }
+wql::StorageInventory::Controller ControllerObjectsOf(const StorageController& c) {
+  wql::StorageInventory::Controller ctl;
+  ctl.deviceId = c.instanceId;
+  ctl.name = c.name;
+  ctl.scsi = !c.IsIdeClass();
+  ctl.hardwareIds = c.hardwareIds;
+  ctl.service = c.driver;
+  // A function without a bound driver has no signed-driver object.
+  if (!c.driver.empty()) ctl.driver = {"Linux", c.driverVersion, c.driver, c.hardwareIds.front()};
+  return ctl;
 }
 
 }  // namespace
@@ -220,91 +165,50 @@ std::string DiskModelText(const HostFiles& files, const LinuxDisk& d) {
 
 namespace {
 
-void AddDisks(ObjectModel& m, const HostFiles& files, const DiskScan& scan,
-              const std::vector<StorageController>& controllers) {
-  for (const LinuxDisk& d : scan.disks) {
-    std::string model = DiskModelText(files, d), serial = d.serial, firmware = d.revision;
-    if (d.bus == DiskBus::Ata) {
-      if (std::optional<AtaIdentity> id = ReadAtaIdentity(files, d)) {
-        serial = id->serial;
-        firmware = id->firmware;
-      }
-    }
-    std::string deviceId = Format("\\\\.\\PHYSICALDRIVE%d", d.number);
-    Object disk("Win32_DiskDrive");
-    disk.Set("Index", Variant::I4(d.number));
-    disk.Set("DeviceID", Variant::Bstr(deviceId));
-    disk.Set("InterfaceType", Variant::Bstr(d.InterfaceType()));
-    disk.Set("Model", Variant::Bstr(model));
-    disk.Set("Caption", Variant::Bstr(model));
-    disk.Set("Size", Variant::Bstr(std::to_string(d.sizeBytes)));
-    disk.Set("PNPDeviceID", Variant::Bstr(d.pnpDeviceId));
-    disk.Set("SerialNumber", Variant::Bstr(serial));
-    disk.Set("FirmwareRevision", Variant::Bstr(firmware));
-    disk.Set("MediaType", Variant::Bstr(d.bus == DiskBus::Usb || d.removable ? "External hard disk media"
-                                                                             : "Fixed hard disk media"));
-    disk.Set("BytesPerSector", Variant::I4(static_cast<int32_t>(d.logicalBlockSize)));
-    disk.Set("Status", Variant::Bstr("OK"));
-    m.Add(std::move(disk));
-
-    Object entity("Win32_PnPEntity");
-    entity.Set("DeviceID", Variant::Bstr(d.pnpDeviceId));
-    entity.Set("PNPDeviceID", Variant::Bstr(d.pnpDeviceId));
-    entity.Set("Name", Variant::Bstr(model));
-    entity.Set("Caption", Variant::Bstr(model));
-    size_t cut = d.pnpDeviceId.rfind('\\');
-    entity.Set("HardwareID", Variant::BstrArray({d.pnpDeviceId.substr(0, cut), "GenDisk"}));
-    entity.Set("PNPClass", Variant::Bstr("DiskDrive"));
-    entity.Set("ClassGuid", Variant::Bstr(kDiskClassGuid));
-    entity.Set("Service", Variant::Bstr(d.bus == DiskBus::Nvme ? "nvme" : "sd"));
-    entity.Set("Status", Variant::Bstr("OK"));
-    m.Add(std::move(entity));
-
-    Object same("Win32_PnPDevice");
-    same.Set("SameElement", Variant::Bstr(m.PathOf("Win32_PnPEntity", d.pnpDeviceId)));
-    same.Set("SystemElement", Variant::Bstr(m.PathOf("Win32_DiskDrive", deviceId)));
-    m.Add(std::move(same));
-
-    Object driver("Win32_PnPSignedDriver");
-    driver.Set("DeviceID", Variant::Bstr(d.pnpDeviceId));
-    driver.Set("DeviceName", Variant::Bstr(model));
-    driver.Set("DriverProviderName", Variant::Bstr("Linux"));
-    driver.Set("DriverVersion", Variant::Bstr(files.Attribute("/proc/sys/kernel/osrelease")));
-    driver.Set("DeviceClass", Variant::Bstr("DISKDRIVE"));
-    m.Add(std::move(driver));
-
-    // The controller behind the disk, when it is a storage controller (a USB
-    // disk's host controller is none).
-    for (const StorageController& c : controllers) {
-      if (c.address != d.pciAddress) continue;
-      Object link(c.IsIdeClass() ? "Win32_IDEControllerDevice" : "Win32_SCSIControllerDevice");
-      link.Set("Antecedent", Variant::Bstr(m.PathOf(ControllerClass(c), c.instanceId)));
-      link.Set("Dependent", Variant::Bstr(m.PathOf("Win32_PnPEntity", d.pnpDeviceId)));
-      m.Add(std::move(link));
+wql::StorageInventory::Disk DiskObjectsOf(const HostFiles& files, const LinuxDisk& d,
+                                         const std::vector<StorageController>& controllers) {
+  wql::StorageInventory::Disk disk;
+  disk.index = d.number;
+  disk.pnpDeviceId = d.pnpDeviceId;
+  disk.interfaceType = d.InterfaceType();
+  disk.model = DiskModelText(files, d);
+  disk.serial = d.serial;
+  disk.firmware = d.revision;
+  if (d.bus == DiskBus::Ata) {
+    if (std::optional<AtaIdentity> id = ReadAtaIdentity(files, d)) {
+      disk.serial = id->serial;
+      disk.firmware = id->firmware;
     }
   }
+  disk.sizeBytes = d.sizeBytes;
+  disk.bytesPerSector = static_cast<int32_t>(d.logicalBlockSize);
+  disk.external = d.bus == DiskBus::Usb || d.removable;
+  disk.service = d.bus == DiskBus::Nvme ? "nvme" : "sd";
+  disk.driverProvider = "Linux";
+  disk.driverVersion = files.Attribute("/proc/sys/kernel/osrelease");
+  // The controller behind the disk, when it is a storage controller (a USB
+  // disk's host controller is none).
+  for (size_t i = 0; i < controllers.size(); ++i)
+    if (controllers[i].address == d.pciAddress) {
+      disk.controller = static_cast<int>(i);
+      break;
+    }
+  return disk;
 }
 
-void AddVolumes(ObjectModel& m, const HostFiles& files, const std::vector<VolumeInfo>& volumes) {
-  for (const VolumeInfo& v : volumes) {
-    std::string name = std::string(1, v.letter) + ":";
-    struct statvfs st {};
-    bool sized = ::statvfs(files.Path(v.mountPoint).c_str(), &st) == 0;
-    Object o("Win32_LogicalDisk");
-    o.Set("DeviceID", Variant::Bstr(name));
-    o.Set("Name", Variant::Bstr(name));
-    o.Set("Caption", Variant::Bstr(name));
-    o.Set("DriveType", Variant::I4(v.optical ? 5 : 3));
-    o.Set("Description", Variant::Bstr(v.optical ? "CD-ROM Disc" : "Local Fixed Disk"));
-    o.Set("FileSystem", Variant::Bstr(v.fileSystem));
-    o.Set("Size", sized ? Variant::Bstr(std::to_string(uint64_t{st.f_blocks} * st.f_frsize)) : Variant::Null());
+wql::StorageInventory::Volume VolumeObjectsOf(const HostFiles& files, const VolumeInfo& v) {
+  wql::StorageInventory::Volume volume;
+  volume.letter = v.letter;
+  volume.optical = v.optical;
+  volume.fileSystem = v.fileSystem;
+  struct statvfs st {};
+  if (::statvfs(files.Path(v.mountPoint).c_str(), &st) == 0) {
+    volume.sizeBytes = uint64_t{st.f_blocks} * st.f_frsize;
     // What the user may still fill, as the platform reports a volume's free space.
-    o.Set("FreeSpace", sized ? Variant::Bstr(std::to_string(uint64_t{st.f_bavail} * st.f_frsize))
-                             : Variant::Null());
-    o.Set("VolumeName", Variant::Bstr(""));
-    o.Set("MountPoint", Variant::Bstr(v.mountPoint));
-    m.Add(std::move(o));
+    volume.freeBytes = uint64_t{st.f_bavail} * st.f_frsize;
   }
+  volume.mountPoint = v.mountPoint;
+  return volume;
 }
 
 }  // namespace
@@ -315,11 +219,13 @@ std::shared_ptr<ObjectModel> BuildLinuxObjectModel(const LinuxMachine& machine) 
   std::vector<StorageController> controllers = machine.Controllers();
   std::vector<VolumeInfo> volumes = ListVolumes(machine, scan);
   auto model = std::make_shared<ObjectModel>();
-  Declare(*model);
+  wql::DeclareInventoryClasses(*model);
   AddSystem(*model, files, volumes);
-  AddControllers(*model, controllers);
-  AddDisks(*model, files, scan, controllers);
-  AddVolumes(*model, files, volumes);
+  wql::StorageInventory storage;
+  for (const StorageController& c : controllers) storage.controllers.push_back(ControllerObjectsOf(c));
+  for (const LinuxDisk& d : scan.disks) storage.disks.push_back(DiskObjectsOf(files, d, controllers));
+  for (const VolumeInfo& v : volumes) storage.volumes.push_back(VolumeObjectsOf(files, v));
+  wql::AddStorageObjects(*model, storage);
   return model;
 }
 
