@@ -1030,7 +1030,7 @@ std::vector<uint8_t> SataDrive::SctStatus() {
   std::vector<uint8_t> page(512, 0);
   PutLE16(&page[0], 0x0003);  // format version
   PutLE16(&page[2], 0x0001);  // SCT version
-  PutLE16(&page[4], 0x0001);  // SCT spec
+  PutLE16(&page[4], 0x0001);  // revision of the SCT command set
   if (sctBusyLeft_ > 0) {
     page[10] = 5;  // an SCT command is being processed
     PutLE16(&page[14], 0xFFFF);
