@@ -17,6 +17,7 @@
 #include <sstream>
 #include <vector>
 
+#include "platform/diskpart_script.h"
 #include "platform/errors.h"
 #include "platform/format.h"
 #include "platform/linux/errors_linux.h"
@@ -83,7 +84,7 @@ class LinuxProcesses final : public Processes {
     if (w.size() == 5 && (EqualsNoCaseAscii(w[0], "fsutil") || EqualsNoCaseAscii(w[0], "fsutil.exe")) &&
         EqualsNoCaseAscii(w[1], "file") && EqualsNoCaseAscii(w[2], "createnew"))
       return CreateNew(w[3], w[4], output);
-    if (IsDiskpartCommandLine(commandLine)) {
+    if (diskpart::IsDiskpartCommandLine(commandLine)) {
       // Answered here from sysfs and the mount table, in the user's code
       // page as a console program writes.
       std::string text = ToLocaleMultibyteReplacing(RunDiskpart(*machine_, commandLine));

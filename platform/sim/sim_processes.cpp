@@ -12,6 +12,7 @@
 #include <mutex>
 #include <string>
 
+#include "platform/diskpart_script.h"
 #include "platform/format.h"
 #include "platform/sim/machine.h"
 #include "platform/sim/sim_processes_diskpart.h"
@@ -217,7 +218,7 @@ class NamedObjects {
 // ---------------------------------------------------------------------------
 
 bool RunCommandLine(SimDiskpart& diskpart, const std::string& commandLine, std::string* output) {
-  if (SimDiskpart::IsDiskpartCommand(commandLine)) return diskpart.Run(commandLine, output);
+  if (diskpart::IsDiskpartCommandLine(commandLine)) return diskpart.Run(commandLine, output);
   SetLastError(ERROR_FILE_NOT_FOUND);
   return false;
 }
