@@ -41,22 +41,6 @@ const std::string kAllForms =
 const std::string kNoForms =
     R"({"storageQuery": "absent", "miniport": "absent", "shortMiniport": "absent", "tunnel": "absent"})";
 
-// The trace log's lines without their time stamps; a text that ends in "\n"
-// gives its line and an empty one.
-std::vector<std::string> TraceLines(const std::string& log) {
-  std::vector<std::string> lines;
-  size_t at = 0;
-  while (at < log.size()) {
-    size_t end = log.find("\r\n", at);
-    if (end == std::string::npos) end = log.size();
-    std::string line = log.substr(at, end - at);
-    if (line.size() >= 9 && line[8] == ' ') line = line.substr(9);
-    lines.push_back(line);
-    at = end + 2;
-  }
-  return lines;
-}
-
 // --- expected request bytes, at literal offsets ------------------------------
 
 std::vector<uint8_t> Query(uint32_t dataType, uint32_t value, uint32_t sub) {
@@ -128,7 +112,6 @@ class NvmePaths : public test::SimTest {
     for (const auto& r : Machine().RequestLog()) out.emplace_back(r.code, r.succeeded);
     return out;
   }
-  std::vector<std::string> Lines() { return TraceLines(TraceLog()); }
   // A new machine and an empty trace log for one case of a table.
   void StartCase(const std::string& machine) {
     UseMachine(machine);
@@ -235,7 +218,7 @@ TEST_F(NvmePaths, IdentifyFallsBackFormByForm) {
     std::vector<uint8_t> page(4096, 0);
     EXPECT_EQ(ReadNvmeIdentifyController(ata, 1, kDisk, page.data()), c.result) << c.forms;
     EXPECT_EQ(Codes(), c.codes) << c.forms;
-    EXPECT_EQ(Lines(), c.lines) << c.forms;
+    EXPECT_EQ(TraceLines(), c.lines) << c.forms;
     EXPECT_EQ(0, std::memcmp(page.data(), Drive().IdentifyPage().data(), c.pageBytes)) << c.forms;
     EXPECT_TRUE(AllZero(page.data() + c.pageBytes, 4096 - c.pageBytes)) << c.forms;
   }
@@ -271,7 +254,7 @@ TEST_F(NvmePaths, HealthLogFallsBackFormByForm) {
     std::vector<uint8_t> log(512, 0);
     EXPECT_EQ(ReadNvmeHealthLog(ata, 1, kDisk, log.data()), c.result) << c.forms;
     EXPECT_EQ(Codes(), c.codes) << c.forms;
-    EXPECT_EQ(Lines(), c.lines) << c.forms;
+    EXPECT_EQ(TraceLines(), c.lines) << c.forms;
     if (c.result) {
       EXPECT_EQ(GetLE16(&log[1]), 310) << c.forms;
       EXPECT_EQ(log[5], 7) << c.forms;
@@ -308,7 +291,7 @@ TEST_F(NvmePaths, AllZeroAnswersOfTheShortFormsAndTheTunnelFail) {
     }
   }
   // No failure line: the short identify's request itself succeeded.
-  EXPECT_EQ(Lines(), (std::vector<std::string>{"Enter ATACommand::DoIdentifyDeviceNVMeIntel()"}));
+  EXPECT_EQ(TraceLines(), (std::vector<std::string>{"Enter ATACommand::DoIdentifyDeviceNVMeIntel()"}));
 }
 
 TEST_F(NvmePaths, TunnelRefusedByTheDiskIsNoPageDespiteLeftOverBytes) {
@@ -352,7 +335,7 @@ TEST_F(NvmePaths, MiniportFormsNeedTheDiskAndTheAdapterToThemselves) {
   EXPECT_EQ(ata.Windows10NVMeIdentify(1, kDisk, buffer.data()), 1u);
   Devices().CloseHandle(disk);
 
-  std::vector<std::string> lines = Lines();
+  std::vector<std::string> lines = TraceLines();
   EXPECT_EQ(std::count(lines.begin(), lines.end(), "IdentifyCommand_Controller CreateFile() failed!"), 1);
   EXPECT_EQ(std::count(lines.begin(), lines.end(), "DoIdentifyDeviceNVMeIntel CreateFile() failed!"), 1);
 }
@@ -397,7 +380,7 @@ TEST_F(NvmePaths, FailureLinesCarryThePlatformError) {
     ATACommand ata;
     std::vector<uint8_t> buffer(4096, 0xCC);
     EXPECT_EQ(c.call(ata, buffer.data()), 0u) << c.faults;
-    EXPECT_EQ(Lines(), c.lines) << c.faults;
+    EXPECT_EQ(TraceLines(), c.lines) << c.faults;
     EXPECT_TRUE(std::all_of(buffer.begin(), buffer.end(), [](uint8_t b) { return b == 0xCC; })) << c.faults;
   }
 }

@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -24,6 +25,22 @@ void WriteFile(const std::string& path, std::string_view content) {
 }
 
 std::string FixturePath(const std::string& name) { return std::string(ZEL_FIXTURES_DIR) + "/" + name; }
+
+std::vector<std::string> TraceLogLines(std::string_view log) {
+  std::vector<std::string> lines;
+  size_t at = 0;
+  while (at < log.size()) {
+    size_t end = log.find("\r\n", at);
+    if (end == std::string_view::npos) end = log.size();
+    std::string line(log.substr(at, end - at));
+    if (line.size() >= 9 && line[8] == ' ' &&
+        std::all_of(line.begin(), line.begin() + 8, [](char c) { return c >= '0' && c <= '9'; }))
+      line.erase(0, 9);
+    lines.push_back(std::move(line));
+    at = end + 2;
+  }
+  return lines;
+}
 
 std::shared_ptr<sim::SimMachine> MustLoad(std::string_view json) {
   sim::LoadResult r = sim::LoadMachineText(json, "test machine");
@@ -62,5 +79,12 @@ void SimTest::UseMachine(std::shared_ptr<sim::SimMachine> machine) {
 }
 
 std::string SimTest::TraceLog() const { return ReadFile(dir_ + "/SSDZelvane.log"); }
+
+std::vector<std::string> SimTest::TraceLines() const { return TraceLogLines(TraceLog()); }
+
+bool SimTest::Logged(const std::string& line) const {
+  std::vector<std::string> lines = TraceLines();
+  return std::find(lines.begin(), lines.end(), line) != lines.end();
+}
 
 }  // namespace zel::test

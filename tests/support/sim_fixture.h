@@ -8,6 +8,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "platform/platform.h"
 #include "platform/sim/machine.h"
@@ -18,6 +19,9 @@ std::string ReadFile(const std::string& path);
 void WriteFile(const std::string& path, std::string_view content);
 // A fixture file of fixtures/ by name ("demo.json").
 std::string FixturePath(const std::string& name);
+// The lines of a trace log, each without its "%08d " time field and its CR LF
+// (a text that ends in "\n" gives its line and an empty one).
+std::vector<std::string> TraceLogLines(std::string_view log);
 // Parses a machine and fails the test with the loader's message if it is bad.
 std::shared_ptr<sim::SimMachine> MustLoad(std::string_view json);
 
@@ -35,8 +39,11 @@ class SimTest : public ::testing::Test {
 
   sim::SimMachine& Machine() { return *machine_; }
   const std::string& Dir() const { return dir_; }
-  // The trace log written so far.
+  // The trace log written so far, as it is and as lines (TraceLogLines).
   std::string TraceLog() const;
+  std::vector<std::string> TraceLines() const;
+  // Whether the trace log has `line` (without its time field).
+  bool Logged(const std::string& line) const;
 
  private:
   std::string dir_;
