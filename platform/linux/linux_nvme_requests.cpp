@@ -84,14 +84,9 @@ bool NvmeStorageQuery(const LinuxMachine& machine, const OpenDevice& device, Con
 bool NvmeMiniport(const LinuxMachine& machine, const OpenDevice& device, ControlRequest& r) {
   using B = wire::NvmePassThroughIoctl;
   using H = wire::SrbIoControl;
-  if (r.in.size() < H::kSize) return FailWith(ERROR_INVALID_PARAMETER);
-  H srb = H::Decode(r.in.data());
-  if (srb.HeaderLength != H::kSize || uint64_t{srb.Length} + H::kSize > r.in.size() ||
-      uint64_t{srb.Length} + H::kSize > r.out.size())
-    return FailWith(ERROR_INVALID_PARAMETER);
-  if (srb.SignatureText() != wire::kNvmeMiniportSignature ||
-      srb.ControlCode != wire::NVME_PASS_THROUGH_SRB_IO_CODE)
-    return FailWith(ERROR_INVALID_FUNCTION);
+  H srb;
+  if (uint32_t error = wire::CheckNvmeMiniportHeader(r.in.data(), r.in.size(), r.out.size(), &srb))
+    return FailWith(error);
   // The miniport pass-through reaches NVMe controllers only.
   if (device.kind != OpenDevice::Adapter || device.disk.bus != DiskBus::Nvme || device.fd < 0)
     return FailWith(ERROR_INVALID_FUNCTION);

@@ -456,15 +456,10 @@ bool NvmeDrive::Tunnel(Request& r) {
 bool NvmeDrive::Miniport(Request& r) {
   using B = NvmePassThroughIoctl;
   using H = wire::SrbIoControl;
-  if (r.in.size() < H::kSize) return FailWith(ERROR_INVALID_PARAMETER);
-  H srb = H::Decode(r.in.data());
-  if (srb.HeaderLength != H::kSize || uint64_t{srb.Length} + H::kSize > r.in.size() ||
-      uint64_t{srb.Length} + H::kSize > r.out.size())
-    return FailWith(ERROR_INVALID_PARAMETER);
   // No miniport of this adapter takes another signature or control code.
-  if (srb.SignatureText() != wire::kNvmeMiniportSignature ||
-      srb.ControlCode != wire::NVME_PASS_THROUGH_SRB_IO_CODE)
-    return FailWith(ERROR_INVALID_FUNCTION);
+  H srb;
+  if (uint32_t error = wire::CheckNvmeMiniportHeader(r.in.data(), r.in.size(), r.out.size(), &srb))
+    return FailWith(error);
   if (r.in.size() < B::kDataBuffer) return FailWith(ERROR_INVALID_PARAMETER);
   B b = B::Decode(r.in.data());
 

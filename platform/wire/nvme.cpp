@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "platform/errors.h"
+
 namespace zel::wire {
 
 // --- STORAGE_PROTOCOL_SPECIFIC_DATA and the query block ----------------------
@@ -144,6 +146,17 @@ SrbIoControl SrbIoControl::Decode(const uint8_t* in) {
   s.ReturnCode = GetLE32(in + kReturnCode);
   s.Length = GetLE32(in + kLength);
   return s;
+}
+
+uint32_t CheckNvmeMiniportHeader(const uint8_t* in, size_t inSize, size_t outSize, SrbIoControl* srb) {
+  if (inSize < SrbIoControl::kSize) return platform::ERROR_INVALID_PARAMETER;
+  *srb = SrbIoControl::Decode(in);
+  const uint64_t block = uint64_t{srb->Length} + SrbIoControl::kSize;
+  if (srb->HeaderLength != SrbIoControl::kSize || block > inSize || block > outSize)
+    return platform::ERROR_INVALID_PARAMETER;
+  if (srb->SignatureText() != kNvmeMiniportSignature || srb->ControlCode != NVME_PASS_THROUGH_SRB_IO_CODE)
+    return platform::ERROR_INVALID_FUNCTION;
+  return platform::ERROR_SUCCESS;
 }
 
 void NvmePassThroughIoctl::Encode(uint8_t* block) const {

@@ -14,6 +14,7 @@
 // static_asserts pin the offsets and sizes so a wrong one fails the build.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string_view>
 
@@ -188,6 +189,14 @@ struct SrbIoControl {
 };
 static_assert(SrbIoControl::kLength + 4 == SrbIoControl::kSize);
 static_assert(SrbIoControl::kSignature + SrbIoControl::kSignatureSize == SrbIoControl::kTimeout);
+
+// What a miniport driver checks of a request before it reads the block
+// behind the header: the header is whole and gives its own length, the
+// block it announces fits the input and the output, and the signature and
+// control code are the NVMe pass-through's. Returns 0 (ERROR_SUCCESS) with
+// `*srb` decoded, ERROR_INVALID_PARAMETER (87) for a malformed header or
+// ERROR_INVALID_FUNCTION (1) for another miniport's request.
+uint32_t CheckNvmeMiniportHeader(const uint8_t* in, size_t inSize, size_t outSize, SrbIoControl* srb);
 
 // The community driver's pass-through block, SRB_IO_CONTROL included.
 struct NvmePassThroughIoctl {
