@@ -573,10 +573,7 @@ bool SataDrive::Run(const std::string& form, Task& task, Answer* answer, Shaping
   std::optional<Fault> fault = TakeFault(form, task.regs.Command, task.regs.Features);
   if (fault && fault->effect == FaultEffect::Fail) return FailWith(fault->error);
   if (fault && fault->effect == FaultEffect::Abort) {
-    answer->regs = task.regs;
-    answer->regs.Features = wire::kAtaErrorAbort;
-    answer->regs.Command = kStatusAborted;
-    answer->aborted = true;
+    *answer = AbortedAnswer(task.regs);
     return true;
   }
   {
@@ -779,19 +776,21 @@ void SataDrive::Advance() {
   }
 }
 
+SataDrive::Answer SataDrive::AbortedAnswer(const AtaTaskFile& regs) {
+  Answer a;
+  a.regs = regs;
+  a.regs.Features = wire::kAtaErrorAbort;
+  a.regs.Command = kStatusAborted;
+  a.aborted = true;
+  return a;
+}
+
 SataDrive::Answer SataDrive::Execute(const Task& t) {
   Advance();
   bool wasPrepared = prepared_;
   prepared_ = false;
   const AtaTaskFile& r = t.regs;
-  auto abort = [&] {
-    Answer a;
-    a.regs = r;
-    a.regs.Features = wire::kAtaErrorAbort;
-    a.regs.Command = kStatusAborted;
-    a.aborted = true;
-    return a;
-  };
+  auto abort = [&] { return AbortedAnswer(r); };
   Protocol p = ProtocolOf(r);
   Dir expected = p.dir == 1 ? Dir::In : p.dir == 2 ? Dir::Out : Dir::None;
   if (!p.known || t.dir != expected || t.length != p.length) return abort();
