@@ -42,6 +42,18 @@ std::vector<std::string> TraceLogLines(std::string_view log) {
   return lines;
 }
 
+std::string Stored(std::initializer_list<std::string> texts, bool timed) {
+  std::string out;
+  for (const std::string& t : texts) {
+    std::string line = (timed ? "00000000 " : "") + t + "\n";
+    for (char c : line) {
+      if (c == '\n') out += '\r';
+      out += c;
+    }
+  }
+  return out;
+}
+
 std::shared_ptr<sim::SimMachine> MustLoad(std::string_view json) {
   sim::LoadResult r = sim::LoadMachineText(json, "test machine");
   EXPECT_TRUE(r.machine) << r.error;

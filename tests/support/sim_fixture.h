@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <initializer_list>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -22,6 +23,12 @@ std::string FixturePath(const std::string& name);
 // The lines of a trace log, each without its "%08d " time field and its CR LF
 // (a text that ends in "\n" gives its line and an empty one).
 std::vector<std::string> TraceLogLines(std::string_view log);
+// Lines as the log and result writers store them: each text and a line end,
+// every line feed as CR LF; timed writers put "%08d " before each text (the
+// simulated machine's clock stands still, so the time is always 0).
+std::string Stored(std::initializer_list<std::string> texts, bool timed);
+inline std::string Timed(std::initializer_list<std::string> texts) { return Stored(texts, true); }
+inline std::string Untimed(std::initializer_list<std::string> texts) { return Stored(texts, false); }
 // Parses a machine and fails the test with the loader's message if it is bad.
 std::shared_ptr<sim::SimMachine> MustLoad(std::string_view json);
 
