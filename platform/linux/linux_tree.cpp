@@ -9,6 +9,7 @@
 #include "platform/errors.h"
 #include "platform/linux/linux_machine.h"
 #include "platform/text.h"
+#include "platform/wire/setup.h"
 
 namespace zel::linuxbackend {
 
@@ -62,12 +63,14 @@ class LinuxTree final : public DeviceTree {
     Set* set = Find(id);
     if (!set) return FailWith(ERROR_INVALID_HANDLE);
     if (!set->interfaces || index >= set->paths.size()) return FailWith(ERROR_NO_MORE_ITEMS);
+    using D = wire::SpDeviceInterfaceDetailW;
     std::string path = Utf8ToUtf16LeBytes(set->paths[index], true);
-    uint32_t needed = 4 + static_cast<uint32_t>(path.size());
+    uint32_t needed = D::kDevicePath + static_cast<uint32_t>(path.size());
     if (requiredSize) *requiredSize = needed;
-    if (detail && detailSize >= 4 && GetLE32(detail) != 6) return FailWith(ERROR_INVALID_PARAMETER);
+    if (detail && detailSize >= D::kDevicePath && GetLE32(detail + D::kCbSize) != D::kCbSizeValue)
+      return FailWith(ERROR_INVALID_PARAMETER);
     if (!detail || detailSize < needed) return FailWith(ERROR_INSUFFICIENT_BUFFER);
-    std::copy(path.begin(), path.end(), detail + 4);
+    std::copy(path.begin(), path.end(), detail + D::kDevicePath);
     return true;
   }
 
