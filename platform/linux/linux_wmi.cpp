@@ -12,6 +12,7 @@
 #include "platform/text.h"
 #include "platform/wql/model_com.h"
 #include "platform/wql/storage_objects.h"
+#include "platform/wql/system_objects.h"
 
 namespace zel::linuxbackend {
 
@@ -21,7 +22,9 @@ using wql::ObjectModel;
 
 namespace {
 
-Variant TextOrNull(const std::string& text) { return text.empty() ? Variant::Null() : Variant::Bstr(text); }
+Variant TextOrNull(const std::string& text) {
+  return text.empty() ? Variant::Null() : Variant::Bstr(text);
+}
 
 std::string Trim(std::string s) {
   while (!s.empty() && (s.back() == ' ' || s.back() == '\0')) s.pop_back();
@@ -57,86 +60,50 @@ std::string Machine(const HostFiles& files) {
   return ::uname(&u) == 0 ? std::string(u.machine) : std::string();
 }
 
-void AddSystem(ObjectModel& m, const HostFiles& files, const std::vector<VolumeInfo>& volumes) {
+wql::SystemInventory SystemInventoryOf(const HostFiles& files, const std::vector<VolumeInfo>& volumes) {
+  wql::SystemInventory s;
   std::string hostname = files.Attribute("/proc/sys/kernel/hostname");
-  if (hostname.empty()) hostname = "localhost";
-  m.SetComputerName(ToUpperAscii(hostname));
-  int32_t width = AddressWidthOfMachine(Machine(files));
-  std::string osName = OsNameFromOsRelease(files.Read("/etc/os-release").value_or(
+  s.computerName = ToUpperAscii(hostname.empty() ? std::string("localhost") : hostname);
+  s.addressWidth = AddressWidthOfMachine(Machine(files));
+  s.osCaption = OsNameFromOsRelease(files.Read("/etc/os-release").value_or(
       files.Read("/usr/lib/os-release").value_or(std::string())));
   std::string rootDevice;
   for (const VolumeInfo& v : volumes)
     if (v.mountPoint == "/") rootDevice = v.placement ? "/dev/" + v.placement->diskName : std::string();
-  {
-    Object o("Win32_OperatingSystem");
-    // The platform's form: product name, "|", system folder, "|", boot device.
-    o.Set("Name", Variant::Bstr(osName + "|/|" + rootDevice));
-    o.Set("Caption", Variant::Bstr(osName));
-    o.Set("Version", Variant::Bstr(files.Attribute("/proc/sys/kernel/osrelease")));
-    o.Set("OSArchitecture", Variant::Bstr(width == 64 ? "64-bit" : "32-bit"));
-    o.Set("CSName", Variant::Bstr(ToUpperAscii(hostname)));
-    m.Add(std::move(o));
-  }
+  // The platform's form: product name, "|", system folder, "|", boot device.
+  s.osName = s.osCaption + "|/|" + rootDevice;
+  s.osVersion = files.Attribute("/proc/sys/kernel/osrelease");
+
   CpuInfo cpu = ParseCpuInfo(files.Read("/proc/cpuinfo").value_or(std::string()));
-  for (uint32_t i = 0; i < cpu.packages; ++i) {
-    Object o("Win32_Processor");
-    o.Set("DeviceID", Variant::Bstr("CPU" + std::to_string(i)));
-    o.Set("Name", Variant::Bstr(cpu.modelName));
-    o.Set("AddressWidth", Variant::I4(width));
-    o.Set("DataWidth", Variant::I4(width));
-    o.Set("Manufacturer", Variant::Bstr(cpu.vendor));
-    o.Set("NumberOfLogicalProcessors", Variant::I4(static_cast<int32_t>(cpu.logicalProcessors / cpu.packages)));
-    if (cpu.mhz) o.Set("CurrentClockSpeed", Variant::I4(static_cast<int32_t>(cpu.mhz)));
-    m.Add(std::move(o));
-  }
+  s.processorCount = static_cast<int>(cpu.packages);
+  s.processor.name = cpu.modelName;
+  s.processor.manufacturer = cpu.vendor;
+  if (cpu.packages) s.processor.logicalProcessors = static_cast<int32_t>(cpu.logicalProcessors / cpu.packages);
+  if (cpu.mhz) s.processor.clockMhz = static_cast<int32_t>(cpu.mhz);
+
   DmiInfo dmi = ReadDmi(files);
   std::optional<uint64_t> memory = TotalMemoryBytes(files.Read("/proc/meminfo").value_or(std::string()));
-  {
-    Object o("Win32_ComputerSystem");
-    o.Set("Name", Variant::Bstr(ToUpperAscii(hostname)));
-    o.Set("TotalPhysicalMemory", memory ? Variant::Bstr(std::to_string(*memory)) : Variant::Null());
-    o.Set("Manufacturer", TextOrNull(dmi.systemVendor));
-    o.Set("Model", TextOrNull(dmi.productName));
-    o.Set("SystemType", Variant::Bstr(width == 64 ? "x64-based PC" : "X86-based PC"));
-    m.Add(std::move(o));
-  }
-  {
-    Object o("Win32_BaseBoard");
-    o.Set("Tag", Variant::Bstr("Base Board"));
-    o.Set("Manufacturer", TextOrNull(dmi.boardVendor));
-    o.Set("Product", TextOrNull(dmi.boardName));
-    m.Add(std::move(o));
-  }
-  {
-    Object o("Win32_BIOS");
-    o.Set("Name", Variant::Bstr(dmi.biosVersion.empty() ? std::string("BIOS") : dmi.biosVersion));
-    o.Set("SMBIOSBIOSVersion", TextOrNull(dmi.biosVersion));
-    o.Set("Manufacturer", TextOrNull(dmi.biosVendor));
-    o.Set("Version", TextOrNull(dmi.biosVersion));
-    m.Add(std::move(o));
-  }
+  s.totalMemory = memory ? Variant::Bstr(std::to_string(*memory)) : Variant::Null();
+  s.systemManufacturer = TextOrNull(dmi.systemVendor);
+  s.systemModel = TextOrNull(dmi.productName);
+  s.boardManufacturer = TextOrNull(dmi.boardVendor);
+  s.boardProduct = TextOrNull(dmi.boardName);
+  s.biosName = dmi.biosVersion.empty() ? std::string("BIOS") : dmi.biosVersion;
+  s.biosVersion = TextOrNull(dmi.biosVersion);
+  s.biosManufacturer = TextOrNull(dmi.biosVendor);
+
   // Memory modules need the SMBIOS table, which only root may read; without
   // it there are none to list.
-  std::optional<std::string> smbios = files.Read("/sys/firmware/dmi/tables/DMI");
-  if (smbios) {
-    std::vector<MemoryModule> modules = ParseSmbiosMemory(
-        std::span<const uint8_t>(reinterpret_cast<const uint8_t*>(smbios->data()), smbios->size()));
-    for (size_t i = 0; i < modules.size(); ++i) {
-      const MemoryModule& mod = modules[i];
-      Object o("Win32_PhysicalMemory");
-      o.Set("Tag", Variant::Bstr("Physical Memory " + std::to_string(i)));
-      o.Set("DeviceLocator", Variant::Bstr(mod.deviceLocator));
-      o.Set("BankLabel", Variant::Bstr(mod.bankLabel));
-      o.Set("Manufacturer", Variant::Bstr(mod.manufacturer));
-      o.Set("Capacity", Variant::Bstr(std::to_string(mod.capacityBytes)));
-      o.Set("Speed", Variant::I4(static_cast<int32_t>(mod.speed)));
-      o.Set("MemoryType", Variant::I4(0));
-      o.Set("SMBIOSMemoryType", Variant::I4(static_cast<int32_t>(mod.memoryType)));
-      o.Set("PartNumber", Variant::Bstr(mod.partNumber));
-      o.Set("SerialNumber", Variant::Bstr(mod.serialNumber));
-      m.Add(std::move(o));
-    }
+  if (std::optional<std::string> smbios = files.Read("/sys/firmware/dmi/tables/DMI")) {
+    for (const MemoryModule& mod : ParseSmbiosMemory(std::span<const uint8_t>(
+             reinterpret_cast<const uint8_t*>(smbios->data()), smbios->size())))
+      s.modules.push_back({Variant::Bstr(mod.deviceLocator), Variant::Bstr(mod.bankLabel),
+                           Variant::Bstr(mod.manufacturer), Variant::Bstr(std::to_string(mod.capacityBytes)),
+                           Variant::I4(static_cast<int32_t>(mod.speed)), Variant::I4(0),
+                           Variant::Bstr(mod.partNumber), Variant::I4(static_cast<int32_t>(mod.memoryType)),
+                           Variant::Bstr(mod.serialNumber)});
   }
+  return s;
 }
 
 wql::StorageInventory::Controller ControllerObjectsOf(const StorageController& c) {
@@ -218,9 +185,9 @@ std::shared_ptr<ObjectModel> BuildLinuxObjectModel(const LinuxMachine& machine) 
   DiskScan scan = machine.Disks();
   std::vector<StorageController> controllers = machine.Controllers();
   std::vector<VolumeInfo> volumes = ListVolumes(machine, scan);
-  auto model = std::make_shared<ObjectModel>();
-  wql::DeclareInventoryClasses(*model);
-  AddSystem(*model, files, volumes);
+  wql::SystemInventory system = SystemInventoryOf(files, volumes);
+  auto model = std::make_shared<ObjectModel>(system.computerName);
+  wql::AddSystemObjects(*model, system);
   wql::StorageInventory storage;
   for (const StorageController& c : controllers) storage.controllers.push_back(ControllerObjectsOf(c));
   for (const LinuxDisk& d : scan.disks) storage.disks.push_back(DiskObjectsOf(files, d, controllers));

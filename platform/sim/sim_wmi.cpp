@@ -8,6 +8,7 @@
 #include "platform/text.h"
 #include "platform/wql/model_com.h"
 #include "platform/wql/storage_objects.h"
+#include "platform/wql/system_objects.h"
 
 namespace zel::sim {
 
@@ -121,65 +122,28 @@ Variant IntProperty(const Json& object, const char* key, int32_t fallback,
 
 // ---- The objects of the machine --------------------------------------------
 
-void AddSystemObjects(ObjectModel& m, const SimSystemInfo& s) {
-  bool wide = s.addressWidth == 64;
-  {
-    Object o("Win32_OperatingSystem");
-    o.Set("Name", Variant::Bstr(s.osName));
-    o.Set("Caption", Variant::Bstr(s.osName.substr(0, s.osName.find('|'))));
-    o.Set("Version", Variant::Bstr(s.osVersion));
-    o.Set("OSArchitecture", Variant::Bstr(wide ? "64-bit" : "32-bit"));
-    o.Set("CSName", Variant::Bstr(s.computerName));
-    m.Add(std::move(o));
-  }
-  for (int i = 0; i < s.processors; ++i) {
-    Object o("Win32_Processor");
-    o.Set("DeviceID", Variant::Bstr("CPU" + std::to_string(i)));
-    o.Set("Name", Variant::Bstr(s.processor));
-    o.Set("AddressWidth", Variant::I4(s.addressWidth));
-    o.Set("DataWidth", Variant::I4(s.addressWidth));
-    o.Set("Manufacturer", Variant::Bstr(Contains(s.processor, "AMD")     ? "AuthenticAMD"
-                                        : Contains(s.processor, "Intel") ? "GenuineIntel"
-                                                                         : ""));
-    m.Add(std::move(o));
-  }
-  {
-    Object o("Win32_ComputerSystem");
-    o.Set("Name", Variant::Bstr(s.computerName));
-    o.Set("TotalPhysicalMemory", Variant::Bstr(s.totalMemory));
-    o.Set("Manufacturer", Variant::Bstr(s.boardManufacturer));
-    o.Set("Model", Variant::Bstr(s.boardProduct));
-    o.Set("SystemType", Variant::Bstr(wide ? "x64-based PC" : "X86-based PC"));
-    m.Add(std::move(o));
-  }
-  {
-    Object o("Win32_BaseBoard");
-    o.Set("Tag", Variant::Bstr("Base Board"));
-    o.Set("Manufacturer", Variant::Bstr(s.boardManufacturer));
-    o.Set("Product", Variant::Bstr(s.boardProduct));
-    m.Add(std::move(o));
-  }
-  {
-    Object o("Win32_BIOS");
-    o.Set("Name", Variant::Bstr("BIOS Date: " + s.biosVersion));
-    o.Set("SMBIOSBIOSVersion", Variant::Bstr(s.biosVersion));
-    o.Set("Manufacturer", Variant::Bstr(s.biosManufacturer));
-    o.Set("Version", Variant::Bstr(s.biosVersion));
-    m.Add(std::move(o));
-  }
-  for (size_t i = 0; i < s.modules.size(); ++i) {
-    const SimMemoryModule& mod = s.modules[i];
-    Object o("Win32_PhysicalMemory");
-    o.Set("Tag", Variant::Bstr("Physical Memory " + std::to_string(i)));
-    o.Set("DeviceLocator", mod.deviceLocator);
-    o.Set("BankLabel", mod.bankLabel);
-    o.Set("Manufacturer", mod.manufacturer);
-    o.Set("Capacity", mod.capacity);
-    o.Set("Speed", mod.speed);
-    o.Set("MemoryType", mod.memoryType);
-    o.Set("PartNumber", mod.partNumber);
-    m.Add(std::move(o));
-  }
+wql::SystemInventory SystemInventoryOf(const SimSystemInfo& s) {
+  wql::SystemInventory inventory;
+  inventory.computerName = s.computerName;
+  inventory.osName = s.osName;
+  inventory.osCaption = s.osName.substr(0, s.osName.find('|'));
+  inventory.osVersion = s.osVersion;
+  inventory.addressWidth = s.addressWidth;
+  inventory.processorCount = s.processors;
+  inventory.processor.name = s.processor;
+  inventory.processor.manufacturer = Contains(s.processor, "AMD")     ? "AuthenticAMD"
+                                     : Contains(s.processor, "Intel") ? "GenuineIntel"
+                                                                      : "";
+  inventory.totalMemory = Variant::Bstr(s.totalMemory);
+  inventory.systemManufacturer = inventory.boardManufacturer = Variant::Bstr(s.boardManufacturer);
+  inventory.systemModel = inventory.boardProduct = Variant::Bstr(s.boardProduct);
+  inventory.biosName = "BIOS Date: " + s.biosVersion;
+  inventory.biosVersion = Variant::Bstr(s.biosVersion);
+  inventory.biosManufacturer = Variant::Bstr(s.biosManufacturer);
+  for (const SimMemoryModule& mod : s.modules)
+    inventory.modules.push_back({mod.deviceLocator, mod.bankLabel, mod.manufacturer, mod.capacity, mod.speed,
+                                 mod.memoryType, mod.partNumber, std::nullopt, std::nullopt});
+  return inventory;
 }
 
 // ---- The storage objects of the machine --------------------------------------
@@ -465,8 +429,7 @@ std::shared_ptr<ObjectModel> BuildSimObjectModel(const SimMachine& machine) {
   const Json& root = machine.Root();
   SimSystemInfo system = ReadSystemSection(root);
   auto model = std::make_shared<ObjectModel>(system.computerName);
-  wql::DeclareInventoryClasses(*model);
-  AddSystemObjects(*model, system);
+  wql::AddSystemObjects(*model, SystemInventoryOf(system));
   wql::AddStorageObjects(*model, StorageInventoryOf(machine));
   if (root.contains("wmi")) ApplyWmiSection(*model, root["wmi"]);
   return model;

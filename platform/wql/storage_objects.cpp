@@ -149,21 +149,13 @@ void AddVolume(ObjectModel& m, const Volume& v) {
 
 }  // namespace
 
-void DeclareInventoryClasses(ObjectModel& m) {
+void AddStorageObjects(ObjectModel& m, const StorageInventory& inventory) {
   for (const char* c : {"Win32_DiskDrive", "Win32_LogicalDisk", "Win32_PnPEntity", "Win32_IDEController",
-                        "Win32_SCSIController", "Win32_PnPSignedDriver", "Win32_Processor"})
+                        "Win32_SCSIController", "Win32_PnPSignedDriver"})
     m.DeclareClass(c, "DeviceID");
-  m.DeclareClass("Win32_OperatingSystem", "Name");
-  m.DeclareClass("Win32_ComputerSystem", "Name");
-  m.DeclareClass("Win32_BaseBoard", "Tag");
-  m.DeclareClass("Win32_BIOS", "Name");
-  m.DeclareClass("Win32_PhysicalMemory", "Tag");
   m.DeclareAssociation("Win32_IDEControllerDevice", {"Antecedent", "Dependent"});
   m.DeclareAssociation("Win32_SCSIControllerDevice", {"Antecedent", "Dependent"});
   m.DeclareAssociation("Win32_PnPDevice", {"SameElement", "SystemElement"});
-}
-
-void AddStorageObjects(ObjectModel& m, const StorageInventory& inventory) {
   for (const Controller& c : inventory.controllers) AddController(m, c);
   for (const Disk& d : inventory.disks) AddDisk(m, d, inventory.controllers);
   for (const Volume& v : inventory.volumes) AddVolume(m, v);

@@ -78,16 +78,11 @@ struct StorageInventory {
   std::vector<Volume> volumes;
 };
 
-// Declares every class the system's inventory queries read, with the key
-// property of its object paths: the storage classes above and the system's
-// own (Win32_OperatingSystem, Win32_Processor, Win32_ComputerSystem,
-// Win32_BaseBoard, Win32_BIOS, Win32_PhysicalMemory), so that a class
-// without instances answers with no objects rather than as unknown.
-void DeclareInventoryClasses(ObjectModel& model);
-
-// Adds the storage objects of `inventory`: the controllers first, then each
-// disk with its entity, signed driver and controller association, then the
-// volumes. The classes must be declared (DeclareInventoryClasses).
+// Declares the storage classes with the key properties of their object paths
+// (so that a class without instances answers with no objects rather than as
+// unknown) and adds the objects of `inventory`: the controllers first, then
+// each disk with its entity, signed driver and controller association, then
+// the volumes.
 void AddStorageObjects(ObjectModel& model, const StorageInventory& inventory);
 
 // The DeviceID a disk has in Win32_DiskDrive: "\\.\PHYSICALDRIVEn".
