@@ -16,6 +16,7 @@
 #include "platform/platform.h"
 #include "platform/sim/nvme_drive.h"
 #include "report/log.h"
+#include "support/nvme_request_bytes.h"
 #include "support/sim_fixture.h"
 
 namespace zel {
@@ -43,52 +44,9 @@ const std::string kNoForms =
 
 // --- expected request bytes, at literal offsets ------------------------------
 
-std::vector<uint8_t> Query(uint32_t dataType, uint32_t value, uint32_t sub) {
-  std::vector<uint8_t> b(4144, 0);
-  PutLE32(&b[0], 49);  // adapter protocol-specific property, standard query
-  PutLE32(&b[8], 3);   // NVMe
-  PutLE32(&b[12], dataType);
-  PutLE32(&b[16], value);
-  PutLE32(&b[20], sub);
-  PutLE32(&b[24], 40);
-  PutLE32(&b[28], 4096);
-  return b;
-}
-
-std::vector<uint8_t> Miniport(uint32_t size, uint32_t timeout, uint8_t opcode, uint32_t nsid,
-                              uint32_t cdw10, uint32_t dataOut) {
-  std::vector<uint8_t> b(size, 0);
-  PutLE32(&b[0], 28);
-  std::memcpy(&b[4], "NvmeMini", 8);
-  PutLE32(&b[12], timeout);
-  PutLE32(&b[16], 0xE0002000u);
-  PutLE32(&b[24], size - 28);
-  b[52] = opcode;
-  PutLE32(&b[56], nsid);
-  PutLE32(&b[92], cdw10);
-  PutLE32(&b[132], 2);
-  PutLE32(&b[140], dataOut);
-  PutLE32(&b[148], size);
-  return b;
-}
-
-std::vector<uint8_t> TunnelHalf(bool receive) {
-  std::vector<uint8_t> b(580, 0);
-  PutLE16(&b[0], 44);
-  b[6] = 16;
-  b[7] = 24;
-  b[8] = receive ? 1 : 0;
-  PutLE32(&b[12], 512);
-  PutLE32(&b[16], 2);
-  PutLE32(&b[20], 68);
-  PutLE32(&b[24], 44);
-  const uint8_t send[10] = {0xB5, 0xFE, 0x00, 0x06, 0, 0, 0, 0, 0x00, 0x40};
-  const uint8_t recv[10] = {0xA2, 0xFE, 0x00, 0x06, 0, 0, 0, 0, 0x01, 0x00};
-  std::memcpy(&b[28], receive ? recv : send, 10);
-  if (!receive) b[68] = 2;
-  b[72] = b[73] = b[74] = b[75] = 0xFF;  // kept from the send half
-  return b;
-}
+using test::TunnelHalf;
+constexpr auto Query = test::NvmeQuery;
+constexpr auto Miniport = test::NvmeMiniport;
 
 struct Expected {
   std::string path;
