@@ -144,18 +144,9 @@ bool ScsiPassThroughRequest(const LinuxMachine& machine, const OpenDevice& devic
   // translation); an NVMe namespace takes none.
   if (device.kind != OpenDevice::Disk || device.disk.bus == DiskBus::Nvme || device.fd < 0)
     return FailWith(ERROR_INVALID_FUNCTION);
-  if (r.in.size() < S::kSize || r.out.size() < S::kSize) return FailWith(ERROR_INVALID_PARAMETER);
-  S s = S::Decode(r.in.data());
-  if (s.Length != S::kSize || s.CdbLength == 0 || s.CdbLength > S::kCdbSize ||
-      s.DataIn > wire::SCSI_IOCTL_DATA_UNSPECIFIED)
-    return FailWith(ERROR_INVALID_PARAMETER);
-  uint64_t dataEnd = uint64_t{s.DataBufferOffset} + s.DataTransferLength;
-  uint64_t senseEnd = uint64_t{s.SenseInfoOffset} + s.SenseInfoLength;
-  size_t limit = std::min(r.in.size(), r.out.size());
-  if (s.DataTransferLength && (s.DataBufferOffset < S::kSize || dataEnd > limit))
-    return FailWith(ERROR_INVALID_PARAMETER);
-  if (s.SenseInfoLength && (s.SenseInfoOffset < S::kSize || senseEnd > r.out.size()))
-    return FailWith(ERROR_INVALID_PARAMETER);
+  S s;
+  if (uint32_t error = wire::CheckScsiPassThrough(r.in.data(), r.in.size(), r.out.size(), &s))
+    return FailWith(error);
   std::vector<uint8_t> sys(std::max(r.in.size(), r.out.size()), 0);
   std::copy(r.in.begin(), r.in.end(), sys.begin());
   int direction = s.DataTransferLength == 0 ? 0

@@ -374,18 +374,12 @@ bool CdbIs(const uint8_t* cdb, const uint8_t (&expected)[10]) {
 // CONDITION and sense data while the request itself succeeds.
 bool NvmeDrive::Tunnel(Request& r) {
   using S = ScsiPassThrough;
-  if (r.in.size() < S::kSize) return FailWith(ERROR_INVALID_PARAMETER);
-  S s = S::Decode(r.in.data());
-  if (s.Length != S::kSize || s.CdbLength == 0 || s.CdbLength > S::kCdbSize ||
-      s.DataIn > wire::SCSI_IOCTL_DATA_UNSPECIFIED)
-    return FailWith(ERROR_INVALID_PARAMETER);
-  uint64_t dataEnd = uint64_t{s.DataBufferOffset} + s.DataTransferLength;
-  uint64_t senseEnd = uint64_t{s.SenseInfoOffset} + s.SenseInfoLength;
-  if (s.DataTransferLength &&
-      (s.DataBufferOffset < S::kSize || dataEnd > r.in.size() || dataEnd > r.out.size()))
-    return FailWith(ERROR_INVALID_PARAMETER);
-  if (s.SenseInfoLength && (s.SenseInfoOffset < S::kSize || senseEnd > r.out.size()))
-    return FailWith(ERROR_INVALID_PARAMETER);
+  // The reply is written into the output, so it must hold the whole
+  // structure too.
+  S s;
+  if (uint32_t error = wire::CheckScsiPassThrough(r.in.data(), r.in.size(), r.out.size(), &s))
+    return FailWith(error);
+  const uint64_t dataEnd = uint64_t{s.DataBufferOffset} + s.DataTransferLength;
 
   std::optional<Fault> fault = TakeFault("scsi_pass_through", s.Cdb[0]);
   if (Fails(fault)) return FailWith(fault->error);

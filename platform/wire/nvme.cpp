@@ -222,6 +222,22 @@ ScsiPassThrough ScsiPassThrough::Decode(const uint8_t* in) {
   return s;
 }
 
+uint32_t CheckScsiPassThrough(const uint8_t* in, size_t inSize, size_t outSize, ScsiPassThrough* request) {
+  using S = ScsiPassThrough;
+  if (inSize < S::kSize || outSize < S::kSize) return platform::ERROR_INVALID_PARAMETER;
+  const S& s = *request = S::Decode(in);
+  if (s.Length != S::kSize || s.CdbLength == 0 || s.CdbLength > S::kCdbSize ||
+      s.DataIn > SCSI_IOCTL_DATA_UNSPECIFIED)
+    return platform::ERROR_INVALID_PARAMETER;
+  const uint64_t dataEnd = uint64_t{s.DataBufferOffset} + s.DataTransferLength;
+  const uint64_t senseEnd = uint64_t{s.SenseInfoOffset} + s.SenseInfoLength;
+  if (s.DataTransferLength && (s.DataBufferOffset < S::kSize || dataEnd > inSize || dataEnd > outSize))
+    return platform::ERROR_INVALID_PARAMETER;
+  if (s.SenseInfoLength && (s.SenseInfoOffset < S::kSize || senseEnd > outSize))
+    return platform::ERROR_INVALID_PARAMETER;
+  return platform::ERROR_SUCCESS;
+}
+
 void ScsiAddress::Encode(uint8_t* out) const {
   PutLE32(out + kLength, Length);
   out[kPortNumber] = PortNumber;

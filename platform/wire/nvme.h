@@ -287,6 +287,14 @@ struct ScsiPassThrough {
 };
 static_assert(ScsiPassThrough::kCdb + ScsiPassThrough::kCdbSize == ScsiPassThrough::kSize);
 
+// What a driver checks of a SCSI pass-through request before it sends the
+// command: the input and the output each hold the whole structure, which
+// gives its own size, a CDB of 1 to 16 bytes and a known direction; the data
+// area lies inside both buffers and the sense area inside the output.
+// Returns 0 (ERROR_SUCCESS) with `*request` decoded, else
+// ERROR_INVALID_PARAMETER (87).
+uint32_t CheckScsiPassThrough(const uint8_t* in, size_t inSize, size_t outSize, ScsiPassThrough* request);
+
 // The vendor tunnel's block: header, 24 sense bytes, 512 data bytes.
 struct ScsiTunnelBlock {
   static constexpr uint32_t kSenseOffset = ScsiPassThrough::kSize;

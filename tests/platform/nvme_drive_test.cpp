@@ -302,6 +302,16 @@ TEST_F(NvmeDriveRequests, TunnelPairReturnsTheLogAndRefusesOthersWithSense) {
   PutLE32(&b[20], 100);  // data past the end of the block
   EXPECT_FALSE(Send(Path(), IOCTL_SCSI_PASS_THROUGH, b, &error));
   EXPECT_EQ(error, ERROR_INVALID_PARAMETER);
+
+  // An output too small for the structure is refused before any reply is
+  // written, even when the request moves no data and no sense.
+  b = TunnelHalf(false);
+  PutLE32(&b[12], 0);  // no data
+  b[7] = 0;            // no sense
+  const std::vector<uint8_t> sent = b;
+  EXPECT_FALSE(Send(Path(), IOCTL_SCSI_PASS_THROUGH, b, &error, 8));
+  EXPECT_EQ(error, ERROR_INVALID_PARAMETER);
+  EXPECT_EQ(b, sent);
 }
 
 TEST_F(NvmeDriveRequests, FaultsHitTheirFormAndOpcode) {
