@@ -2,16 +2,14 @@
 // every program of the user, held until the last holder lets go, and kept
 // out of a folder that another user could write to.
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 
-#include <cstdlib>
 #include <filesystem>
-#include <optional>
 #include <string>
 
 #include "linux/tree.h"
 #include "platform/errors.h"
 #include "platform/linux/linux_platform.h"
+#include "support/sim_fixture.h"
 
 namespace zel {
 namespace {
@@ -23,17 +21,6 @@ constexpr const char* kTitle = "QUARN SSD Zelvane";
 
 class LinuxNamedObjects : public ::testing::Test {
  protected:
-  void SetUp() override {
-    if (const char* v = std::getenv("XDG_RUNTIME_DIR")) saved_ = v;
-    ::setenv("XDG_RUNTIME_DIR", tree_.Root().c_str(), 1);
-  }
-  void TearDown() override {
-    if (saved_) {
-      ::setenv("XDG_RUNTIME_DIR", saved_->c_str(), 1);
-    } else {
-      ::unsetenv("XDG_RUNTIME_DIR");
-    }
-  }
   // Another program of the user: a platform of its own.
   std::shared_ptr<Platform> Program() {
     LinuxPlatformOptions o;
@@ -44,7 +31,8 @@ class LinuxNamedObjects : public ::testing::Test {
   std::string Folder() const { return tree_.Root() + "/ssdzelvane"; }
 
   test::TempTree tree_;
-  std::optional<std::string> saved_;
+  // The user's runtime folder is the tree's.
+  test::ScopedEnv runtime_{"XDG_RUNTIME_DIR", tree_.Root().c_str()};
 };
 
 TEST_F(LinuxNamedObjects, TitleIsSeenByEveryProgramUntilItsLastWindowIsGone) {

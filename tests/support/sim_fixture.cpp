@@ -61,6 +61,23 @@ std::shared_ptr<sim::SimMachine> MustLoad(std::string_view json) {
   return r.machine;
 }
 
+ScopedEnv::ScopedEnv(std::string name, const char* value) : name_(std::move(name)) {
+  if (const char* v = std::getenv(name_.c_str())) saved_ = v;
+  if (value) {
+    ::setenv(name_.c_str(), value, 1);
+  } else {
+    ::unsetenv(name_.c_str());
+  }
+}
+
+ScopedEnv::~ScopedEnv() {
+  if (saved_) {
+    ::setenv(name_.c_str(), saved_->c_str(), 1);
+  } else {
+    ::unsetenv(name_.c_str());
+  }
+}
+
 void SimTest::SetUp() {
   std::string tmpl = (std::filesystem::temp_directory_path() / "zeltest.XXXXXX").string();
   char* made = ::mkdtemp(tmpl.data());

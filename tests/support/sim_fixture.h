@@ -7,6 +7,7 @@
 
 #include <initializer_list>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -31,6 +32,20 @@ inline std::string Timed(std::initializer_list<std::string> texts) { return Stor
 inline std::string Untimed(std::initializer_list<std::string> texts) { return Stored(texts, false); }
 // Parses a machine and fails the test with the loader's message if it is bad.
 std::shared_ptr<sim::SimMachine> MustLoad(std::string_view json);
+
+// An environment variable set (or, for a null value, removed) for the life
+// of the object; what was there before, or its absence, comes back after.
+class ScopedEnv {
+ public:
+  ScopedEnv(std::string name, const char* value);
+  ~ScopedEnv();
+  ScopedEnv(const ScopedEnv&) = delete;
+  ScopedEnv& operator=(const ScopedEnv&) = delete;
+
+ private:
+  std::string name_;
+  std::optional<std::string> saved_;
+};
 
 class SimTest : public ::testing::Test {
  protected:
