@@ -148,11 +148,12 @@ wql::SystemInventory SystemInventoryOf(const SimSystemInfo& s) {
 
 // ---- The storage objects of the machine --------------------------------------
 
-std::string InterfaceTypeOf(const SimMachine& machine, const SimDrive& drive) {
+// A drive's interface type: its own field, else USB for a USB drive, else
+// after the type of its controller `c` (without one, after its bus).
+std::string InterfaceTypeOf(const SimMachine& machine, const SimDrive& drive, int c) {
   std::string given = TextOr(drive.Spec(), "interfaceType", "", drive.Where());
   if (!given.empty()) return given;
   if (drive.Bus() == "usb") return "USB";
-  int c = machine.ControllerOf(drive);
   if (c >= 0) return machine.Controllers()[static_cast<size_t>(c)].type == "scsi" ? "SCSI" : "IDE";
   return drive.Bus() == "sata" ? "IDE" : "SCSI";
 }
@@ -173,9 +174,10 @@ wql::StorageInventory StorageInventoryOf(const SimMachine& machine) {
   for (const auto& d : machine.Drives()) {
     if (!d->Present()) continue;
     wql::StorageInventory::Disk& disk = inventory.disks.emplace_back();
+    disk.controller = machine.ControllerOf(*d);
     disk.index = d->Index();
     disk.pnpDeviceId = d->PnpDeviceId();
-    disk.interfaceType = InterfaceTypeOf(machine, *d);
+    disk.interfaceType = InterfaceTypeOf(machine, *d, disk.controller);
     disk.model = d->Model();
     disk.serial = d->Serial();
     disk.firmware = d->Firmware();
@@ -186,7 +188,6 @@ wql::StorageInventory StorageInventoryOf(const SimMachine& machine) {
     disk.service = "disk";
     disk.driverProvider = "Microsoft";
     disk.driverVersion = "10.0.19041.1";
-    disk.controller = machine.ControllerOf(*d);
   }
   for (const SimVolume& v : machine.Volumes()) {
     wql::StorageInventory::Volume& volume = inventory.volumes.emplace_back();
