@@ -107,30 +107,30 @@ uint32_t ErrorFromSenseKey(uint8_t key) {
 
 }  // namespace
 
-void BuildAta16Cdb(const AtaCommandSpec& spec, uint8_t cdb[kAta16CdbSize]) {
+void BuildAta16Cdb(const AtaRequest& request, uint8_t cdb[kAta16CdbSize]) {
   std::memset(cdb, 0, kAta16CdbSize);
-  const AtaTaskFile& t = spec.registers;
-  bool data = spec.protocol != AtaProtocol::NonData && spec.dataLength > 0;
+  const AtaTaskFile& t = request.registers;
+  bool data = request.protocol != AtaProtocol::NonData && request.dataLength > 0;
   cdb[0] = 0x85;
-  cdb[1] = static_cast<uint8_t>((static_cast<uint8_t>(data ? spec.protocol : AtaProtocol::NonData) << 1) |
-                                (spec.extend ? 1 : 0));
+  cdb[1] = static_cast<uint8_t>((static_cast<uint8_t>(data ? request.protocol : AtaProtocol::NonData) << 1) |
+                                (request.extend ? 1 : 0));
   // CK_COND asks for the registers after a successful command too. Not for
   // PIO data-in: there the registers come from the PIO Setup FIS, whose
   // status some controllers (QEMU's AHCI among them) report with DRQ still
   // set, which the kernel then takes for a failed command although the data
   // arrived. A PIO data-in command the drive aborts still returns its
   // registers, as every failed command does.
-  cdb[2] = (data && spec.protocol == AtaProtocol::PioIn) ? 0 : kCkCond;
-  if (data) cdb[2] |= kByteBlock | kTLengthInCount | (spec.dataIn ? kTDirIn : 0);
-  cdb[3] = spec.extend ? t.featuresExt : 0;
+  cdb[2] = (data && request.protocol == AtaProtocol::PioIn) ? 0 : kCkCond;
+  if (data) cdb[2] |= kByteBlock | kTLengthInCount | (request.dataIn ? kTDirIn : 0);
+  cdb[3] = request.extend ? t.featuresExt : 0;
   cdb[4] = t.features;
-  cdb[5] = spec.extend ? t.countExt : 0;
+  cdb[5] = request.extend ? t.countExt : 0;
   cdb[6] = t.count;
-  cdb[7] = spec.extend ? t.lbaLowExt : 0;
+  cdb[7] = request.extend ? t.lbaLowExt : 0;
   cdb[8] = t.lbaLow;
-  cdb[9] = spec.extend ? t.lbaMidExt : 0;
+  cdb[9] = request.extend ? t.lbaMidExt : 0;
   cdb[10] = t.lbaMid;
-  cdb[11] = spec.extend ? t.lbaHighExt : 0;
+  cdb[11] = request.extend ? t.lbaHighExt : 0;
   cdb[12] = t.lbaHigh;
   cdb[13] = t.device;
   cdb[14] = t.command;
@@ -241,21 +241,21 @@ SgCompletion SendScsiCommand(int fd, std::span<const uint8_t> cdb, int direction
   return c;
 }
 
-AtaOutcome SendAtaCommand(int fd, const AtaCommandSpec& spec, uint8_t* data, uint32_t timeoutMs,
+AtaOutcome SendAtaCommand(int fd, const AtaRequest& request, uint8_t* data, uint32_t timeoutMs,
                           uint32_t* transferred) {
   uint8_t cdb[kAta16CdbSize];
-  BuildAta16Cdb(spec, cdb);
-  bool hasData = spec.protocol != AtaProtocol::NonData && spec.dataLength > 0;
-  int direction = hasData ? (spec.dataIn ? 1 : 2) : 0;
+  BuildAta16Cdb(request, cdb);
+  bool hasData = request.protocol != AtaProtocol::NonData && request.dataLength > 0;
+  int direction = hasData ? (request.dataIn ? 1 : 2) : 0;
   AtaOutcome out;
   for (int attempt = 0; attempt < 2; ++attempt) {
     uint8_t sense[64] = {};
     uint32_t senseLength = 0;
     SgCompletion c = SendScsiCommand(fd, std::span<const uint8_t>(cdb, sizeof cdb), direction, data,
-                                     hasData ? spec.dataLength : 0, timeoutMs, sense, &senseLength);
+                                     hasData ? request.dataLength : 0, timeoutMs, sense, &senseLength);
     out = JudgeAtaCompletion(c, std::span<const uint8_t>(sense, senseLength));
     if (transferred) {
-      uint32_t length = hasData ? spec.dataLength : 0;
+      uint32_t length = hasData ? request.dataLength : 0;
       *transferred = out.carried ? length - std::min(length, c.resid) : 0;
     }
     // A unit attention (a reset the device reports once) is not about this

@@ -26,7 +26,7 @@ struct AtaTaskFile {
   uint8_t featuresExt = 0, countExt = 0, lbaLowExt = 0, lbaMidExt = 0, lbaHighExt = 0;
 };
 
-struct AtaCommandSpec {
+struct AtaRequest {
   AtaTaskFile registers;
   AtaProtocol protocol = AtaProtocol::NonData;
   bool dataIn = false;       // direction of the data phase (PIO-in, DMA reads)
@@ -40,7 +40,7 @@ inline constexpr size_t kAta16CdbSize = 16;
 // (the device's registers come back in the sense data) for every protocol
 // but PIO data-in; the transfer length is counted in 512-byte blocks in the
 // sector count.
-void BuildAta16Cdb(const AtaCommandSpec& spec, uint8_t cdb[kAta16CdbSize]);
+void BuildAta16Cdb(const AtaRequest& request, uint8_t cdb[kAta16CdbSize]);
 
 // The registers a device returned, and what the sense data said.
 struct AtaReturn {
@@ -76,9 +76,9 @@ struct AtaOutcome {
 AtaOutcome JudgeAtaCompletion(const SgCompletion& completion, std::span<const uint8_t> sense);
 
 // Sends one ATA command to an open SCSI disk (or SCSI generic) descriptor.
-// `data` is the data phase (length spec.dataLength). `timeoutMs` 0 means
+// `data` is the data phase (length request.dataLength). `timeoutMs` 0 means
 // the kernel's default. `*transferred` receives the bytes moved.
-AtaOutcome SendAtaCommand(int fd, const AtaCommandSpec& spec, uint8_t* data, uint32_t timeoutMs,
+AtaOutcome SendAtaCommand(int fd, const AtaRequest& request, uint8_t* data, uint32_t timeoutMs,
                           uint32_t* transferred);
 
 // Sends any SCSI command through SG_IO. `direction`: 0 none, 1 from the

@@ -126,14 +126,14 @@ bool AtaBuffered(const LinuxMachine& machine, const OpenDevice& device, ControlR
     if (h.DataBufferOffset < H::kSize || end > (out ? inSize : outSize))
       return FailWith(ERROR_INVALID_PARAMETER);
   }
-  AtaCommandSpec spec;
-  spec.registers = Registers(h.CurrentTaskFile, h.PreviousTaskFile);
-  spec.protocol = ProtocolFor(h.AtaFlags, length);
-  spec.dataIn = in;
-  spec.extend = (h.AtaFlags & kFlag48Bit) != 0;
-  spec.dataLength = length;
+  AtaRequest request;
+  request.registers = Registers(h.CurrentTaskFile, h.PreviousTaskFile);
+  request.protocol = ProtocolFor(h.AtaFlags, length);
+  request.dataIn = in;
+  request.extend = (h.AtaFlags & kFlag48Bit) != 0;
+  request.dataLength = length;
   uint32_t moved = 0;
-  AtaOutcome o = machine.Transports().ata(device.fd, spec, length ? sys.data() + h.DataBufferOffset : nullptr,
+  AtaOutcome o = machine.Transports().ata(device.fd, request, length ? sys.data() + h.DataBufferOffset : nullptr,
                                           TimeoutMs(h.TimeOutValue), &moved);
   if (!o.carried) return FailWith(o.error);
   h.CurrentTaskFile = Returned(o.registers);
@@ -164,14 +164,14 @@ bool AtaDirect(const LinuxMachine& machine, const OpenDevice& device, ControlReq
         h.DataBuffer % wire::kAtaDirectAlignment != 0)
       return FailWith(ERROR_INVALID_PARAMETER);
   }
-  AtaCommandSpec spec;
-  spec.registers = Registers(h.CurrentTaskFile, h.PreviousTaskFile);
-  spec.protocol = ProtocolFor(h.AtaFlags, length);
-  spec.dataIn = in;
-  spec.extend = (h.AtaFlags & kFlag48Bit) != 0;
-  spec.dataLength = length;
+  AtaRequest request;
+  request.registers = Registers(h.CurrentTaskFile, h.PreviousTaskFile);
+  request.protocol = ProtocolFor(h.AtaFlags, length);
+  request.dataIn = in;
+  request.extend = (h.AtaFlags & kFlag48Bit) != 0;
+  request.dataLength = length;
   uint32_t moved = 0;
-  AtaOutcome o = machine.Transports().ata(device.fd, spec, length ? r.pointed.data() : nullptr,
+  AtaOutcome o = machine.Transports().ata(device.fd, request, length ? r.pointed.data() : nullptr,
                                           TimeoutMs(h.TimeOutValue), &moved);
   if (!o.carried) return FailWith(o.error);
   h.CurrentTaskFile = Returned(o.registers);
@@ -196,21 +196,21 @@ bool AtaLegacy(const LinuxMachine& machine, const OpenDevice& device, ControlReq
   Direction d = DirectionOf(regs);
   if (length > 0 && d.dir <= 0) return FailWith(ERROR_INVALID_PARAMETER);
   if (length > 0 && d.dir == 1 && uint64_t{L::kData} + length > outSize) return FailWith(ERROR_INVALID_PARAMETER);
-  AtaCommandSpec spec;
-  spec.registers = Registers(regs, wire::AtaTaskFile{});
-  spec.dataIn = d.dir == 1;
-  spec.dataLength = length;
-  spec.protocol = length == 0 ? AtaProtocol::NonData
+  AtaRequest request;
+  request.registers = Registers(regs, wire::AtaTaskFile{});
+  request.dataIn = d.dir == 1;
+  request.dataLength = length;
+  request.protocol = length == 0 ? AtaProtocol::NonData
                   : d.dma     ? AtaProtocol::Dma
-                  : spec.dataIn ? AtaProtocol::PioIn
+                  : request.dataIn ? AtaProtocol::PioIn
                                 : AtaProtocol::PioOut;
-  spec.extend = d.dma;
+  request.extend = d.dma;
   uint32_t moved = 0;
-  AtaOutcome o = machine.Transports().ata(device.fd, spec, length ? sys.data() + L::kData : nullptr, 0, &moved);
+  AtaOutcome o = machine.Transports().ata(device.fd, request, length ? sys.data() + L::kData : nullptr, 0, &moved);
   if (!o.carried) return FailWith(o.error);
   wire::AtaTaskFile back = Returned(o.registers);
   L::EncodeHeader(sys.data(), back, moved);
-  uint32_t reply = spec.dataIn && moved ? L::kData + moved : L::kData;
+  uint32_t reply = request.dataIn && moved ? L::kData + moved : L::kData;
   uint32_t copy = std::min(reply, outSize);
   std::copy(sys.begin(), sys.begin() + copy, r.out.begin());
   *r.returned = copy;
@@ -236,13 +236,13 @@ bool SmartReceive(const LinuxMachine& machine, const OpenDevice& device, Control
   if (size == 0) return FailWith(ERROR_INVALID_PARAMETER);
   if (r.out.size() < O::kHeaderSize + size) return FailWith(ERROR_INSUFFICIENT_BUFFER);
   std::vector<uint8_t> data(size, 0);
-  AtaCommandSpec spec;
-  spec.registers = Registers(regs, wire::AtaTaskFile{});
-  spec.protocol = AtaProtocol::PioIn;
-  spec.dataIn = true;
-  spec.dataLength = size;
+  AtaRequest request;
+  request.registers = Registers(regs, wire::AtaTaskFile{});
+  request.protocol = AtaProtocol::PioIn;
+  request.dataIn = true;
+  request.dataLength = size;
   uint32_t moved = 0;
-  AtaOutcome o = machine.Transports().ata(device.fd, spec, data.data(), 0, &moved);
+  AtaOutcome o = machine.Transports().ata(device.fd, request, data.data(), 0, &moved);
   if (!o.carried) return FailWith(o.error);
   O header;
   uint32_t n = O::kHeaderSize;
@@ -277,12 +277,12 @@ bool SmartSend(const LinuxMachine& machine, const OpenDevice& device, ControlReq
   uint32_t reply = O::kHeaderSize + (status ? wire::AtaTaskFile::kSize : 0);
   if (r.out.size() < reply) return FailWith(ERROR_INSUFFICIENT_BUFFER);
   std::vector<uint8_t> data(r.in.begin() + I::kBuffer, r.in.begin() + I::kBuffer + length);
-  AtaCommandSpec spec;
-  spec.registers = Registers(regs, wire::AtaTaskFile{});
-  spec.protocol = length ? AtaProtocol::PioOut : AtaProtocol::NonData;
-  spec.dataLength = length;
+  AtaRequest request;
+  request.registers = Registers(regs, wire::AtaTaskFile{});
+  request.protocol = length ? AtaProtocol::PioOut : AtaProtocol::NonData;
+  request.dataLength = length;
   uint32_t moved = 0;
-  AtaOutcome o = machine.Transports().ata(device.fd, spec, length ? data.data() : nullptr, 0, &moved);
+  AtaOutcome o = machine.Transports().ata(device.fd, request, length ? data.data() : nullptr, 0, &moved);
   if (!o.carried) return FailWith(o.error);
   std::fill(r.out.begin(), r.out.begin() + reply, 0);
   O header;

@@ -16,7 +16,7 @@ namespace zel::linuxbackend {
 
 struct LinuxTransports {
   // Same contract as SendAtaCommand.
-  std::function<AtaOutcome(int fd, const AtaCommandSpec& spec, uint8_t* data, uint32_t timeoutMs,
+  std::function<AtaOutcome(int fd, const AtaRequest& request, uint8_t* data, uint32_t timeoutMs,
                            uint32_t* transferred)>
       ata;
   // Same contract as SendScsiCommand.

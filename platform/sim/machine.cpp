@@ -430,7 +430,7 @@ SimMachine::SimMachine(const Json& root) : root_(root), parts_(std::make_unique<
       }
       vol.partition = static_cast<uint32_t>(NumberOr(v, "partition", 1, where));
       vol.offsetBytes = NumberOr(v, "offset", 1048576, where);
-      vol.spec = v;
+      vol.entry = v;
       volumes_.push_back(vol);
     }
   }
@@ -484,15 +484,15 @@ void SimMachine::LoadControllers() {
         ctl.pcieCurrentWidth = static_cast<uint32_t>(NumberOr(p, "currentWidth", 0, pw));
         ctl.pcieCurrentSpeed = static_cast<uint32_t>(NumberOr(p, "currentSpeed", 0, pw));
       }
-      ctl.spec = c;
+      ctl.entry = c;
       controllers_.push_back(ctl);
     }
     for (size_t i = 0; i < drives_.size(); ++i) {
       std::string where = "drives[" + std::to_string(i) + "].controller";
-      const Json& spec = drives_[i]->Spec();
+      const Json& entry = drives_[i]->Entry();
       int index = -1;
-      if (spec.contains("controller") && !spec["controller"].is_null()) {
-        uint64_t v = ToNumber(spec["controller"], where);
+      if (entry.contains("controller") && !entry["controller"].is_null()) {
+        uint64_t v = ToNumber(entry["controller"], where);
         if (v >= controllers_.size()) throw FixtureError(where + ": no such controller");
         index = static_cast<int>(v);
       }
@@ -506,7 +506,7 @@ void SimMachine::LoadControllers() {
   int ahci = -1;
   for (size_t i = 0; i < drives_.size(); ++i) {
     const SimDrive& d = *drives_[i];
-    if (d.Spec().contains("controller"))
+    if (d.Entry().contains("controller"))
       throw FixtureError("drives[" + std::to_string(i) +
                          "].controller: the machine lists no controllers");
     int index = -1;

@@ -56,7 +56,7 @@ struct SimVolume {
   uint32_t deviceType = 7;    // FILE_DEVICE_DISK; 2 for a CD-ROM
   uint32_t partition = 1;
   uint64_t offsetBytes = 0;   // where the partition starts on the disk
-  Json spec;                  // the whole object, for components that read more
+  Json entry;                 // the volume's whole entry, for components that read more
 };
 
 // A storage controller. Disks name theirs with "controller" (an index into
@@ -72,7 +72,7 @@ struct SimController {
   std::string driverVersion;
   bool hasPcie = false;                  // PCI Express link properties exist
   uint32_t pcieMaxWidth = 0, pcieMaxSpeed = 0, pcieCurrentWidth = 0, pcieCurrentSpeed = 0;
-  Json spec;                             // the whole object, for components that read more
+  Json entry;                            // the controller's whole entry, for components that read more
 };
 
 class SimMachine final : public platform::Platform {
@@ -154,9 +154,9 @@ std::string_view DemoMachineJson();
 
 // Factories of the drive kinds and of the machine's components, each
 // implemented in its own file.
-std::shared_ptr<SimDrive> MakeSataDrive(SimMachine& machine, const Json& spec,
+std::shared_ptr<SimDrive> MakeSataDrive(SimMachine& machine, const Json& entry,
                                         const std::string& where);
-std::shared_ptr<SimDrive> MakeNvmeDrive(SimMachine& machine, const Json& spec,
+std::shared_ptr<SimDrive> MakeNvmeDrive(SimMachine& machine, const Json& entry,
                                         const std::string& where);
 std::unique_ptr<platform::DeviceTree> MakeSimDeviceTree(SimMachine& machine);
 std::unique_ptr<platform::Com> MakeSimCom(SimMachine& machine);

@@ -173,19 +173,19 @@ void StartReply(Request& r) {
 
 }  // namespace
 
-NvmeDrive::NvmeDrive(SimMachine& machine, const Json& spec, const std::string& where)
-    : SimDrive(machine, spec, where) {
-  CheckDriveKeys(spec, where, {"identify", "health", "forms"});
+NvmeDrive::NvmeDrive(SimMachine& machine, const Json& entry, const std::string& where)
+    : SimDrive(machine, entry, where) {
+  CheckDriveKeys(entry, where, {"identify", "health", "forms"});
 
   // Identify Controller page.
-  Json id = spec.value("identify", Json::object());
+  Json id = entry.value("identify", Json::object());
   std::string wid = where + ".identify";
   CheckKeys(id, {"vendorId", "subsystemVendorId", "page", "bytes", "comment"}, wid);
   uint8_t* p = identify_.data();
   if (VerbatimPage(p, kIdentifySize, id, {"vendorId", "subsystemVendorId"}, wid)) {
-    if (!spec.contains("model")) model_ = GetText(p, kModelOffset, kModelSize);
-    if (!spec.contains("serial")) serial_ = GetText(p, kSerialOffset, kSerialSize);
-    if (!spec.contains("firmware")) firmware_ = GetText(p, kFirmwareOffset, kFirmwareSize);
+    if (!entry.contains("model")) model_ = GetText(p, kModelOffset, kModelSize);
+    if (!entry.contains("serial")) serial_ = GetText(p, kSerialOffset, kSerialSize);
+    if (!entry.contains("firmware")) firmware_ = GetText(p, kFirmwareOffset, kFirmwareSize);
   } else {
     uint16_t vid = static_cast<uint16_t>(Bounded(id, "vendorId", 0x1E4B, 0xFFFF, wid));
     PutLE16(p + 0, vid);
@@ -227,7 +227,7 @@ NvmeDrive::NvmeDrive(SimMachine& machine, const Json& spec, const std::string& w
   ApplyByteRanges(p, kIdentifySize, id, wid);
 
   // SMART / Health Information log.
-  Json h = spec.value("health", Json::object());
+  Json h = entry.value("health", Json::object());
   std::string wh = where + ".health";
   CheckKeys(h, {"criticalWarning", "temperature", "availableSpare", "availableSpareThreshold",
                 "percentageUsed", "dataUnitsRead", "dataUnitsWritten", "hostReadCommands",
@@ -252,7 +252,7 @@ NvmeDrive::NvmeDrive(SimMachine& machine, const Json& spec, const std::string& w
   ApplyByteRanges(l, kHealthLogSize, h, wh);
 
   // The request forms the drive's driver offers.
-  Json forms = spec.value("forms", Json::object());
+  Json forms = entry.value("forms", Json::object());
   std::string wf = where + ".forms";
   CheckKeys(forms, {"storageQuery", "miniport", "shortMiniport", "tunnel", "comment"}, wf);
   forms_.storageQuery = ParseMode(forms, "storageQuery", FormMode::Answer, wf);
@@ -517,9 +517,9 @@ bool NvmeDrive::Miniport(Request& r) {
   return true;
 }
 
-std::shared_ptr<SimDrive> MakeNvmeDrive(SimMachine& machine, const Json& spec,
+std::shared_ptr<SimDrive> MakeNvmeDrive(SimMachine& machine, const Json& entry,
                                         const std::string& where) {
-  return std::make_shared<NvmeDrive>(machine, spec, where);
+  return std::make_shared<NvmeDrive>(machine, entry, where);
 }
 
 }  // namespace zel::sim

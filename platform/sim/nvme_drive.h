@@ -36,7 +36,7 @@ class NvmeDrive final : public SimDrive {
   static constexpr size_t kIdentifySize = 4096;
   static constexpr size_t kHealthLogSize = 512;
 
-  NvmeDrive(SimMachine& machine, const Json& spec, const std::string& where);
+  NvmeDrive(SimMachine& machine, const Json& entry, const std::string& where);
 
   bool Control(Request& request) override;
   bool AdapterControl(Request& request) override;

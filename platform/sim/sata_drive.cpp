@@ -191,18 +191,18 @@ bool AllowedWhenLocked(uint8_t command) {
 
 // --- Loading -----------------------------------------------------------------
 
-SataDrive::SataDrive(SimMachine& machine, const Json& spec, const std::string& where)
-    : SimDrive(machine, spec, where) {
-  CheckDriveKeys(spec, where,
+SataDrive::SataDrive(SimMachine& machine, const Json& entry, const std::string& where)
+    : SimDrive(machine, entry, where) {
+  CheckDriveKeys(entry, where,
                  {"identify", "wwn", "smart", "logs", "sct", "selfTest", "security", "microcode",
                   "vendor", "forms"});
-  LoadIdentify(spec, where);
-  LoadSmart(spec, where);
-  LoadSecurity(spec, where);
-  LoadRest(spec, where);
+  LoadIdentify(entry, where);
+  LoadSmart(entry, where);
+  LoadSecurity(entry, where);
+  LoadRest(entry, where);
 }
 
-void SataDrive::LoadIdentify(const Json& spec, const std::string& where) {
+void SataDrive::LoadIdentify(const Json& entry, const std::string& where) {
   auto& w = identify_;
   uint64_t sectors = TotalSectors();
   w[0] = 0x0040;  // fixed, non-removable ATA device
@@ -265,8 +265,8 @@ void SataDrive::LoadIdentify(const Json& spec, const std::string& where) {
   w[255] = 0x00A5;
 
   bool checksumGiven = false;
-  if (spec.contains("identify")) {
-    const Json& id = spec["identify"];
+  if (entry.contains("identify")) {
+    const Json& id = entry["identify"];
     std::string at = where + ".identify";
     CheckKeys(id, {"page", "words", "comment"}, at);
     if (id.contains("page")) {
@@ -274,9 +274,9 @@ void SataDrive::LoadIdentify(const Json& spec, const std::string& where) {
       if (page.size() != 512) throw FixtureError(at + ".page: expected 512 bytes");
       for (int i = 0; i < 256; ++i) w[i] = GetLE16(&page[2 * i]);
       // The identity fields of the drive object, when given, win over the page.
-      if (spec.contains("serial")) PutAtaString(w, kSerialWord, kSerialWords, serial_);
-      if (spec.contains("firmware")) PutAtaString(w, kFirmwareWord, kFirmwareWords, firmware_);
-      if (spec.contains("model")) PutAtaString(w, kModelWord, kModelWords, model_);
+      if (entry.contains("serial")) PutAtaString(w, kSerialWord, kSerialWords, serial_);
+      if (entry.contains("firmware")) PutAtaString(w, kFirmwareWord, kFirmwareWords, firmware_);
+      if (entry.contains("model")) PutAtaString(w, kModelWord, kModelWords, model_);
     }
     if (id.contains("words")) {
       const Json& words = id["words"];
@@ -292,8 +292,8 @@ void SataDrive::LoadIdentify(const Json& spec, const std::string& where) {
       }
     }
   }
-  if (spec.contains("wwn")) {
-    uint64_t v = ToNumber(spec["wwn"], where + ".wwn");
+  if (entry.contains("wwn")) {
+    uint64_t v = ToNumber(entry["wwn"], where + ".wwn");
     for (int i = 0; i < 4; ++i) w[108 + i] = static_cast<uint16_t>(v >> (48 - 16 * i));
   }
   identifyChecksum_ = !checksumGiven && (w[255] & 0xFF) == 0xA5;
@@ -301,8 +301,8 @@ void SataDrive::LoadIdentify(const Json& spec, const std::string& where) {
   smartEnabled_ = (w[85] & 1) != 0;
 }
 
-void SataDrive::LoadSmart(const Json& spec, const std::string& where) {
-  Json smart = spec.value("smart", Json::object());
+void SataDrive::LoadSmart(const Json& entry, const std::string& where) {
+  Json smart = entry.value("smart", Json::object());
   std::string at = where + ".smart";
   CheckKeys(smart, {"enabled", "revision", "attributes", "bytes", "page", "thresholdPage",
                     "comment"},
@@ -391,7 +391,7 @@ void SataDrive::LoadSmart(const Json& spec, const std::string& where) {
   }
 }
 
-void SataDrive::LoadSecurity(const Json& spec, const std::string& where) {
+void SataDrive::LoadSecurity(const Json& entry, const std::string& where) {
   uint16_t w128 = identify_[128];
   secSupported_ = w128 & 0x0001;
   secEnabled_ = w128 & 0x0002;
@@ -400,8 +400,8 @@ void SataDrive::LoadSecurity(const Json& spec, const std::string& where) {
   secExpired_ = w128 & 0x0010;
   secEnhanced_ = w128 & 0x0020;
   secMasterMax_ = w128 & 0x0100;
-  if (!spec.contains("security")) return;
-  const Json& s = spec["security"];
+  if (!entry.contains("security")) return;
+  const Json& s = entry["security"];
   std::string at = where + ".security";
   CheckKeys(s, {"supported", "enabled", "locked", "frozen", "enhancedErase", "userPassword",
                 "masterPassword", "eraseTime", "enhancedEraseTime", "eraseSeconds",
@@ -435,9 +435,9 @@ void SataDrive::LoadSecurity(const Json& spec, const std::string& where) {
     enhancedEraseMs_ = static_cast<uint32_t>(NumberOr(s, "enhancedEraseSeconds", 0, at) * 1000);
 }
 
-void SataDrive::LoadRest(const Json& spec, const std::string& where) {
-  if (spec.contains("logs")) {
-    const Json& logs = spec["logs"];
+void SataDrive::LoadRest(const Json& entry, const std::string& where) {
+  if (entry.contains("logs")) {
+    const Json& logs = entry["logs"];
     std::string at = where + ".logs";
     if (!logs.is_object()) throw FixtureError(at + ": expected an object of logs by address");
     for (auto it = logs.begin(); it != logs.end(); ++it) {
@@ -452,8 +452,8 @@ void SataDrive::LoadRest(const Json& spec, const std::string& where) {
     }
   }
 
-  if (spec.contains("sct")) {
-    const Json& s = spec["sct"];
+  if (entry.contains("sct")) {
+    const Json& s = entry["sct"];
     std::string at = where + ".sct";
     CheckKeys(s, {"configId", "busyReads", "comment"}, at);
     sct_ = true;
@@ -468,8 +468,8 @@ void SataDrive::LoadRest(const Json& spec, const std::string& where) {
     identify_[206] |= 0x0001;  // SCT command transport
   }
 
-  if (spec.contains("selfTest")) {
-    const Json& t = spec["selfTest"];
+  if (entry.contains("selfTest")) {
+    const Json& t = entry["selfTest"];
     std::string at = where + ".selfTest";
     CheckKeys(t, {"shortSeconds", "extendedSeconds", "result", "endsAfterSeconds", "status",
                   "comment"},
@@ -487,8 +487,8 @@ void SataDrive::LoadRest(const Json& spec, const std::string& where) {
       testEndsAfterMs_ = static_cast<uint32_t>(NumberOr(t, "endsAfterSeconds", 0, at) * 1000);
   }
 
-  if (spec.contains("microcode")) {
-    const Json& m = spec["microcode"];
+  if (entry.contains("microcode")) {
+    const Json& m = entry["microcode"];
     std::string at = where + ".microcode";
     CheckKeys(m, {"firmware", "size", "contains", "abortAtOffset", "comment"}, at);
     MicrocodeRule rule;
@@ -501,8 +501,8 @@ void SataDrive::LoadRest(const Json& spec, const std::string& where) {
     microcode_ = rule;
   }
 
-  if (spec.contains("vendor")) {
-    const Json& v = spec["vendor"];
+  if (entry.contains("vendor")) {
+    const Json& v = entry["vendor"];
     std::string at = where + ".vendor";
     CheckKeys(v, {"data", "words32", "uid", "comment"}, at);
     vendor_ = true;
@@ -531,8 +531,8 @@ void SataDrive::LoadRest(const Json& spec, const std::string& where) {
     }
   }
 
-  if (spec.contains("forms")) {
-    const Json& f = spec["forms"];
+  if (entry.contains("forms")) {
+    const Json& f = entry["forms"];
     std::string at = where + ".forms";
     CheckKeys(f, {kFormAtaPassThrough, kFormIdePassThrough, kFormAtaDirect, kFormSmartRcv,
                   "comment"},
@@ -1440,9 +1440,9 @@ uint32_t SataDrive::VendorReplies() {
   return vendorReplies_;
 }
 
-std::shared_ptr<SimDrive> MakeSataDrive(SimMachine& machine, const Json& spec,
+std::shared_ptr<SimDrive> MakeSataDrive(SimMachine& machine, const Json& entry,
                                         const std::string& where) {
-  return std::make_shared<SataDrive>(machine, spec, where);
+  return std::make_shared<SataDrive>(machine, entry, where);
 }
 
 }  // namespace zel::sim

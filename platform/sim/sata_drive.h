@@ -31,7 +31,7 @@ struct TrimRange {
 
 class SataDrive final : public SimDrive {
  public:
-  SataDrive(SimMachine& machine, const Json& spec, const std::string& where);
+  SataDrive(SimMachine& machine, const Json& entry, const std::string& where);
 
   bool Control(Request& request) override;
   bool Read(uint64_t offset, uint8_t* buffer, uint32_t size, uint32_t* read) override;
@@ -125,10 +125,10 @@ class SataDrive final : public SimDrive {
   uint64_t TotalSectors() const { return sizeBytes_ / 512; }
   uint64_t NowMs() const;
 
-  void LoadIdentify(const Json& spec, const std::string& where);
-  void LoadSmart(const Json& spec, const std::string& where);
-  void LoadSecurity(const Json& spec, const std::string& where);
-  void LoadRest(const Json& spec, const std::string& where);
+  void LoadIdentify(const Json& entry, const std::string& where);
+  void LoadSmart(const Json& entry, const std::string& where);
+  void LoadSecurity(const Json& entry, const std::string& where);
+  void LoadRest(const Json& entry, const std::string& where);
 
   std::mutex state_;
 

@@ -31,10 +31,10 @@ std::string PnpName(const std::string& text) {
 
 }  // namespace
 
-void CheckDriveKeys(const Json& spec, const std::string& where,
+void CheckDriveKeys(const Json& entry, const std::string& where,
                     std::initializer_list<const char*> kindKeys) {
-  if (!spec.is_object()) throw FixtureError(where + ": expected an object");
-  for (auto it = spec.begin(); it != spec.end(); ++it) {
+  if (!entry.is_object()) throw FixtureError(where + ": expected an object");
+  for (auto it = entry.begin(); it != entry.end(); ++it) {
     auto match = [&](const char* k) { return it.key() == k; };
     if (std::none_of(kCommonDriveKeys.begin(), kCommonDriveKeys.end(), match) &&
         std::none_of(kindKeys.begin(), kindKeys.end(), match))
@@ -42,19 +42,19 @@ void CheckDriveKeys(const Json& spec, const std::string& where,
   }
 }
 
-SimDrive::SimDrive(SimMachine& machine, const Json& spec, const std::string& where)
-    : machine_(machine), spec_(spec), where_(where) {
-  index_ = static_cast<int32_t>(NumberOr(spec, "index", 0, where));
-  std::string kind = TextOr(spec, "kind", "sata", where);
-  bus_ = TextOr(spec, "bus", kind == "nvme" ? "nvme" : "sata", where);
+SimDrive::SimDrive(SimMachine& machine, const Json& entry, const std::string& where)
+    : machine_(machine), entry_(entry), where_(where) {
+  index_ = static_cast<int32_t>(NumberOr(entry, "index", 0, where));
+  std::string kind = TextOr(entry, "kind", "sata", where);
+  bus_ = TextOr(entry, "bus", kind == "nvme" ? "nvme" : "sata", where);
   if (bus_ != "sata" && bus_ != "nvme" && bus_ != "usb" && bus_ != "scsi")
     throw FixtureError(where + ".bus: expected \"sata\", \"nvme\", \"usb\" or \"scsi\"");
-  model_ = TextOr(spec, "model", kind == "nvme" ? "QUARN NVMe SSD" : "QUARN SSD", where);
-  serial_ = TextOr(spec, "serial", "SIM" + std::to_string(index_), where);
-  firmware_ = TextOr(spec, "firmware", "SIM1.0", where);
-  sizeBytes_ = NumberOr(spec, "size", 256060514304ull, where);
-  scsiPort_ = static_cast<int32_t>(NumberOr(spec, "scsiPort", index_, where));
-  present_ = BoolOr(spec, "present", true, where);
+  model_ = TextOr(entry, "model", kind == "nvme" ? "QUARN NVMe SSD" : "QUARN SSD", where);
+  serial_ = TextOr(entry, "serial", "SIM" + std::to_string(index_), where);
+  firmware_ = TextOr(entry, "firmware", "SIM1.0", where);
+  sizeBytes_ = NumberOr(entry, "size", 256060514304ull, where);
+  scsiPort_ = static_cast<int32_t>(NumberOr(entry, "scsiPort", index_, where));
+  present_ = BoolOr(entry, "present", true, where);
 
   // PnP identifier and interface path: given, or derived the way the
   // platform spells them for the bus, so the interface path with "#" read as
@@ -70,15 +70,15 @@ SimDrive::SimDrive(SimMachine& machine, const Json& spec, const std::string& whe
   } else {
     defaultPnp = "SCSI\\DISK&VEN_NVME&PROD_" + PnpName(model_) + "\\" + instance;
   }
-  pnpDeviceId_ = TextOr(spec, "pnpDeviceId", defaultPnp, where);
+  pnpDeviceId_ = TextOr(entry, "pnpDeviceId", defaultPnp, where);
   std::string defaultPath =
       "\\\\?\\" + ToLowerAscii(ReplaceAll(pnpDeviceId_, "\\", "#")) + "#" + kDiskInterfaceGuid;
-  interfacePath_ = TextOr(spec, "interfacePath", defaultPath, where);
+  interfacePath_ = TextOr(entry, "interfacePath", defaultPath, where);
 
-  if (spec.contains("sectors")) sectors_ = ToBytes(spec["sectors"], where + ".sectors");
+  if (entry.contains("sectors")) sectors_ = ToBytes(entry["sectors"], where + ".sectors");
 
-  if (spec.contains("faults")) {
-    const Json& list = spec["faults"];
+  if (entry.contains("faults")) {
+    const Json& list = entry["faults"];
     if (!list.is_array()) throw FixtureError(where + ".faults: expected a list");
     for (size_t i = 0; i < list.size(); ++i) {
       std::string w = where + ".faults[" + std::to_string(i) + "]";

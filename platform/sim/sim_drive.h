@@ -60,7 +60,7 @@ struct Fault {
 
 class SimDrive {
  public:
-  SimDrive(SimMachine& machine, const Json& spec, const std::string& where);
+  SimDrive(SimMachine& machine, const Json& entry, const std::string& where);
   virtual ~SimDrive() = default;
 
   SimMachine& Machine() { return machine_; }
@@ -95,7 +95,7 @@ class SimDrive {
   void ClearJournal();
 
   // The JSON object the drive was made from (kinds read their own fields).
-  const Json& Spec() const { return spec_; }
+  const Json& Entry() const { return entry_; }
   const std::string& Where() const { return where_; }
 
  protected:
@@ -103,7 +103,7 @@ class SimDrive {
   bool AnswerDeviceNumber(Request& request);
 
   SimMachine& machine_;
-  Json spec_;
+  Json entry_;
   std::string where_;
   int32_t index_ = 0;
   std::string bus_ = "sata";
@@ -130,6 +130,6 @@ inline constexpr std::initializer_list<const char*> kCommonDriveKeys = {
 
 namespace zel::sim {
 // Fails unless every key of a drive object is common or one of the kind's own.
-void CheckDriveKeys(const Json& spec, const std::string& where,
+void CheckDriveKeys(const Json& entry, const std::string& where,
                     std::initializer_list<const char*> kindKeys);
 }  // namespace zel::sim

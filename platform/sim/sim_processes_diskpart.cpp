@@ -162,8 +162,8 @@ std::string SimDiskpart::GeneratedDetail(int32_t number) const {
   // The disk identifier from its first sectors: the GPT disk GUID behind a
   // protective MBR, else the MBR disk signature.
   std::vector<uint8_t> sectors;
-  if (drive.Spec().contains("sectors"))
-    sectors = ToBytes(drive.Spec()["sectors"], drive.Where() + ".sectors");
+  if (drive.Entry().contains("sectors"))
+    sectors = ToBytes(drive.Entry()["sectors"], drive.Where() + ".sectors");
   sectors.resize(std::max<size_t>(sectors.size(), 1024), 0);
   std::string diskId = diskpart::DiskIdText(sectors, 512);
 
@@ -180,7 +180,7 @@ std::string SimDiskpart::GeneratedDetail(int32_t number) const {
     if (vol.disk != number) continue;
     const bool isBoot = EqualsNoCaseAscii(vol.letter, systemDrive);
     boot = boot || isBoot;
-    std::string label = TextOr(vol.spec, "label", "", "volume");
+    std::string label = TextOr(vol.entry, "label", "", "volume");
     volumeRows.push_back(diskpart::VolumeRow(
         static_cast<uint32_t>(v), vol.letter, label, vol.fileSystem,
         vol.deviceType == platform::FILE_DEVICE_CD_ROM ? "DVD-ROM" : "Partition", vol.sizeBytes,

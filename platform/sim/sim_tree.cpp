@@ -84,7 +84,7 @@ SimDeviceTree::SimDeviceTree(SimMachine& machine) {
     Adapter a;
     a.deviceId = c.deviceId;
     if (c.hasPcie) {
-      const Json pcie = c.spec.is_object() ? c.spec.value("pcie", Json()) : Json();
+      const Json pcie = c.entry.is_object() ? c.entry.value("pcie", Json()) : Json();
       for (const PciKey& k : kPciKeys) {
         // Properties the machine file leaves out do not exist; a controller
         // with default link values (no machine-file object) has all four.

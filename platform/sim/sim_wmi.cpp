@@ -151,7 +151,7 @@ wql::SystemInventory SystemInventoryOf(const SimSystemInfo& s) {
 // A drive's interface type: its own field, else USB for a USB drive, else
 // after the type of its controller `c` (without one, after its bus).
 std::string InterfaceTypeOf(const SimMachine& machine, const SimDrive& drive, int c) {
-  std::string given = TextOr(drive.Spec(), "interfaceType", "", drive.Where());
+  std::string given = TextOr(drive.Entry(), "interfaceType", "", drive.Where());
   if (!given.empty()) return given;
   if (drive.Bus() == "usb") return "USB";
   if (c >= 0) return machine.Controllers()[static_cast<size_t>(c)].type == "scsi" ? "SCSI" : "IDE";
@@ -183,7 +183,7 @@ wql::StorageInventory StorageInventoryOf(const SimMachine& machine) {
     disk.firmware = d->Firmware();
     disk.sizeBytes = d->SizeBytes();
     disk.external = d->Bus() == "usb";
-    disk.listed = BoolOr(d->Spec(), "inventory", true, d->Where());
+    disk.listed = BoolOr(d->Entry(), "inventory", true, d->Where());
     disk.manufacturer = "(Standard disk drives)";
     disk.service = "disk";
     disk.driverProvider = "Microsoft";
@@ -199,7 +199,7 @@ wql::StorageInventory StorageInventoryOf(const SimMachine& machine) {
       volume.sizeBytes = v.sizeBytes;
       volume.freeBytes = v.freeBytes;
     }
-    volume.label = TextOr(v.spec, "label", "", "volumes");
+    volume.label = TextOr(v.entry, "label", "", "volumes");
   }
   return inventory;
 }
@@ -230,13 +230,13 @@ void ApplyWmiSection(ObjectModel& m, const Json& wmi) {
     if (!list.is_array()) throw FixtureError("wmi.objects: expected a list");
     for (size_t i = 0; i < list.size(); ++i) {
       std::string where = "wmi.objects[" + std::to_string(i) + "]";
-      const Json& spec = list[i];
-      CheckKeys(spec, {"class", "properties", "comment"}, where);
-      std::string cls = TextOr(spec, "class", "", where);
+      const Json& entry = list[i];
+      CheckKeys(entry, {"class", "properties", "comment"}, where);
+      std::string cls = TextOr(entry, "class", "", where);
       if (cls.empty()) throw FixtureError(where + ".class: required");
       Object o(m.FindClass(cls) ? m.FindClass(cls)->name : cls);
-      if (spec.contains("properties")) {
-        const Json& props = spec["properties"];
+      if (entry.contains("properties")) {
+        const Json& props = entry["properties"];
         if (!props.is_object()) throw FixtureError(where + ".properties: expected an object");
         for (auto it = props.begin(); it != props.end(); ++it)
           o.Set(it.key(), ToVariant(*it, m, where + ".properties." + it.key()));
@@ -249,13 +249,13 @@ void ApplyWmiSection(ObjectModel& m, const Json& wmi) {
     if (!list.is_array()) throw FixtureError("wmi.override: expected a list");
     for (size_t i = 0; i < list.size(); ++i) {
       std::string where = "wmi.override[" + std::to_string(i) + "]";
-      const Json& spec = list[i];
-      CheckKeys(spec, {"class", "where", "set", "unset", "delete", "comment"}, where);
-      std::string cls = TextOr(spec, "class", "", where);
+      const Json& entry = list[i];
+      CheckKeys(entry, {"class", "where", "set", "unset", "delete", "comment"}, where);
+      std::string cls = TextOr(entry, "class", "", where);
       if (cls.empty()) throw FixtureError(where + ".class: required");
-      Json match = spec.value("where", Json::object());
+      Json match = entry.value("where", Json::object());
       if (!match.is_object()) throw FixtureError(where + ".where: expected an object");
-      if (BoolOr(spec, "delete", false, where)) {
+      if (BoolOr(entry, "delete", false, where)) {
         m.RemoveIf([&](const Object& o) {
           return EqualsNoCaseAscii(o.ClassName(), cls) && ObjectMatches(o, match, m, where + ".where");
         });
@@ -264,15 +264,15 @@ void ApplyWmiSection(ObjectModel& m, const Json& wmi) {
       // Read the changes first, so a mistake is reported even when no
       // object matches.
       std::vector<std::pair<std::string, Variant>> set;
-      if (spec.contains("set")) {
-        const Json& list = spec["set"];
+      if (entry.contains("set")) {
+        const Json& list = entry["set"];
         if (!list.is_object()) throw FixtureError(where + ".set: expected an object");
         for (auto it = list.begin(); it != list.end(); ++it)
           set.emplace_back(it.key(), ToVariant(*it, m, where + ".set." + it.key()));
       }
       std::vector<std::string> unset;
-      if (spec.contains("unset")) {
-        const Json& list = spec["unset"];
+      if (entry.contains("unset")) {
+        const Json& list = entry["unset"];
         if (!list.is_array()) throw FixtureError(where + ".unset: expected a list of names");
         for (const Json& name : list) {
           if (!name.is_string()) throw FixtureError(where + ".unset: expected a list of names");

@@ -32,12 +32,12 @@ std::string Hex(const uint8_t* p, size_t n) {
 TEST(LinuxAtaPassThrough, CdbCarriesProtocolDirectionAndRegisters) {
   struct Case {
     const char* what;
-    AtaCommandSpec spec;
+    AtaRequest request;
     const char* cdb;
   };
-  auto spec = [](uint8_t cmd, uint8_t feat, uint8_t count, uint8_t low, uint8_t mid, uint8_t high, uint8_t dev,
+  auto request = [](uint8_t cmd, uint8_t feat, uint8_t count, uint8_t low, uint8_t mid, uint8_t high, uint8_t dev,
                  AtaProtocol p, bool in, uint32_t len, bool ext = false) {
-    AtaCommandSpec s;
+    AtaRequest s;
     s.registers = AtaTaskFile{feat, count, low, mid, high, dev, cmd};
     s.protocol = p;
     s.dataIn = in;
@@ -47,25 +47,25 @@ TEST(LinuxAtaPassThrough, CdbCarriesProtocolDirectionAndRegisters) {
   };
   const Case cases[] = {
       // IDENTIFY DEVICE: PIO in, one block in the count, direction in, no CK_COND.
-      {"identify", spec(0xEC, 0, 0, 0, 0, 0, 0xA0, AtaProtocol::PioIn, true, 512),
+      {"identify", request(0xEC, 0, 0, 0, 0, 0, 0xA0, AtaProtocol::PioIn, true, 512),
        "85080e00000000000000000000a0ec00"},
       // SMART READ DATA with its signature.
-      {"smart read", spec(0xB0, 0xD0, 0, 0, 0x4F, 0xC2, 0, AtaProtocol::PioIn, true, 512),
+      {"smart read", request(0xB0, 0xD0, 0, 0, 0x4F, 0xC2, 0, AtaProtocol::PioIn, true, 512),
        "85080e00d000000000004f00c200b000"},
       // SECURITY SET PASSWORD: PIO out, CK_COND.
-      {"set password", spec(0xF1, 0, 0, 0, 0, 0, 0, AtaProtocol::PioOut, false, 512),
+      {"set password", request(0xF1, 0, 0, 0, 0, 0, 0, AtaProtocol::PioOut, false, 512),
        "850a260000000000000000000000f100"},
       // FLUSH CACHE EXT: non-data, CK_COND, no length.
-      {"flush", spec(0xEA, 0, 0, 0, 0, 0, 0, AtaProtocol::NonData, false, 0), "8506200000000000000000000000ea00"},
+      {"flush", request(0xEA, 0, 0, 0, 0, 0, 0, AtaProtocol::NonData, false, 0), "8506200000000000000000000000ea00"},
       // DATA SET MANAGEMENT TRIM: DMA out, 48-bit, zero high-order registers.
-      {"trim", spec(0x06, 0x01, 0x01, 0, 0, 0, 0, AtaProtocol::Dma, false, 512, true),
+      {"trim", request(0x06, 0x01, 0x01, 0, 0, 0, 0, AtaProtocol::Dma, false, 512, true),
        "850d2600010001000000000000000600"},
       // A data protocol with no data goes out as non-data.
-      {"empty read", spec(0xEC, 0, 0, 0, 0, 0, 0, AtaProtocol::PioIn, true, 0), "8506200000000000000000000000ec00"},
+      {"empty read", request(0xEC, 0, 0, 0, 0, 0, 0, AtaProtocol::PioIn, true, 0), "8506200000000000000000000000ec00"},
   };
   for (const Case& c : cases) {
     uint8_t cdb[kAta16CdbSize];
-    BuildAta16Cdb(c.spec, cdb);
+    BuildAta16Cdb(c.request, cdb);
     EXPECT_EQ(Hex(cdb, sizeof cdb), c.cdb) << c.what;
   }
 }
@@ -162,14 +162,14 @@ TEST(LinuxAtaPassThrough, ANonScsiDescriptorIsRefusedNotCarried) {
   // A regular file answers SG_IO with ENOTTY: the request fails cleanly.
   FILE* f = std::tmpfile();
   ASSERT_TRUE(f);
-  AtaCommandSpec spec;
-  spec.registers.command = 0xEC;
-  spec.protocol = AtaProtocol::PioIn;
-  spec.dataIn = true;
-  spec.dataLength = 512;
+  AtaRequest request;
+  request.registers.command = 0xEC;
+  request.protocol = AtaProtocol::PioIn;
+  request.dataIn = true;
+  request.dataLength = 512;
   std::vector<uint8_t> data(512, 0xAA);
   uint32_t moved = 99;
-  AtaOutcome o = SendAtaCommand(fileno(f), spec, data.data(), 2000, &moved);
+  AtaOutcome o = SendAtaCommand(fileno(f), request, data.data(), 2000, &moved);
   std::fclose(f);
   EXPECT_FALSE(o.carried);
   EXPECT_EQ(o.error, ERROR_INVALID_FUNCTION);

@@ -49,7 +49,7 @@ void PutAtaString(uint8_t* page, int word, int words, const std::string& text) {
 // The drives behind the replaying transport, and what reached them.
 struct Drives {
   std::mutex mutex;
-  std::vector<std::pair<std::string, AtaCommandSpec>> ata;  // node, command
+  std::vector<std::pair<std::string, AtaRequest>> ata;  // node, command
   std::vector<uint32_t> ataTimeouts;
   std::vector<std::pair<std::string, NvmeAdminCommand>> nvme;
   std::vector<std::vector<uint8_t>> scsiCdbs;
@@ -57,7 +57,7 @@ struct Drives {
   bool abortSmartRead = false;
   uint16_t nvmeStatus = 0;
 
-  AtaOutcome Ata(int fd, const AtaCommandSpec& s, uint8_t* data, uint32_t timeoutMs, uint32_t* moved) {
+  AtaOutcome Ata(int fd, const AtaRequest& s, uint8_t* data, uint32_t timeoutMs, uint32_t* moved) {
     std::lock_guard<std::mutex> lock(mutex);
     ata.emplace_back(NodeOf(fd), s);
     ataTimeouts.push_back(timeoutMs);
@@ -134,7 +134,7 @@ class LinuxRequests : public ::testing::Test {
     tree_.File("/sys/class/dmi/id/board_vendor", "QUARN Boards").File("/sys/class/dmi/id/board_name", "Z1");
     tree_.File("/sys/class/dmi/id/bios_version", "1.16.2");
     auto t = std::make_shared<LinuxTransports>();
-    t->ata = [this](int fd, const AtaCommandSpec& s, uint8_t* d, uint32_t ms, uint32_t* m) {
+    t->ata = [this](int fd, const AtaRequest& s, uint8_t* d, uint32_t ms, uint32_t* m) {
       return drives_.Ata(fd, s, d, ms, m);
     };
     t->nvme = [this](int fd, const NvmeAdminCommand& c, uint8_t* d, uint32_t n) { return drives_.Nvme(fd, c, d, n); };
@@ -218,7 +218,7 @@ TEST_F(LinuxRequests, NonDataAndDataSetManagementGetTheirProtocols) {
   ASSERT_EQ(drives_.ata.size(), 2u);
   EXPECT_EQ(drives_.ata[0].second.protocol, AtaProtocol::NonData);
   EXPECT_EQ(drives_.ata[0].second.registers.command, 0xEA);
-  const AtaCommandSpec& dsm = drives_.ata[1].second;
+  const AtaRequest& dsm = drives_.ata[1].second;
   EXPECT_EQ(dsm.protocol, AtaProtocol::Dma);
   EXPECT_TRUE(dsm.extend);
   EXPECT_FALSE(dsm.dataIn);

@@ -49,28 +49,28 @@ Json Registers(const AtaOutcome& o) {
 }
 
 // One ATA command with the raw sense bytes kept, for the sense fixtures.
-Json Ata(int fd, const AtaCommandSpec& spec, uint8_t* data, uint32_t timeoutMs) {
+Json Ata(int fd, const AtaRequest& request, uint8_t* data, uint32_t timeoutMs) {
   uint8_t cdb[kAta16CdbSize];
-  BuildAta16Cdb(spec, cdb);
-  bool hasData = spec.protocol != AtaProtocol::NonData && spec.dataLength > 0;
+  BuildAta16Cdb(request, cdb);
+  bool hasData = request.protocol != AtaProtocol::NonData && request.dataLength > 0;
   uint8_t sense[64] = {};
   uint32_t senseLength = 0;
   SgCompletion c = SendScsiCommand(fd, std::span<const uint8_t>(cdb, sizeof cdb),
-                                   hasData ? (spec.dataIn ? 1 : 2) : 0, data,
-                                   hasData ? spec.dataLength : 0, timeoutMs, sense, &senseLength);
+                                   hasData ? (request.dataIn ? 1 : 2) : 0, data,
+                                   hasData ? request.dataLength : 0, timeoutMs, sense, &senseLength);
   AtaOutcome o = JudgeAtaCompletion(c, std::span<const uint8_t>(sense, senseLength));
   Json j = Registers(o);
   j["scsiStatus"] = c.scsiStatus;
   j["hostStatus"] = c.hostStatus;
   j["driverStatus"] = c.driverStatus;
   j["sense"] = Hex(sense, senseLength);
-  if (hasData && spec.dataIn && o.carried) j["data"] = Hex(data, spec.dataLength);
+  if (hasData && request.dataIn && o.carried) j["data"] = Hex(data, request.dataLength);
   return j;
 }
 
-AtaCommandSpec Spec(uint8_t command, uint8_t features, uint8_t count, uint8_t lbaLow, uint8_t lbaMid,
+AtaRequest Request(uint8_t command, uint8_t features, uint8_t count, uint8_t lbaLow, uint8_t lbaMid,
                     uint8_t lbaHigh, AtaProtocol protocol, bool in, uint32_t length) {
-  AtaCommandSpec s;
+  AtaRequest s;
   s.registers.command = command;
   s.registers.features = features;
   s.registers.count = count;
@@ -88,25 +88,25 @@ Json ProbeSata(const LinuxDisk& d, long trimLba, int trimCount) {
   int fd = ::open(d.devNode.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) return Json{{"openError", errno}};
   std::vector<uint8_t> page(512);
-  j["identify"] = Ata(fd, Spec(0xEC, 0, 0, 0, 0, 0, AtaProtocol::PioIn, true, 512), page.data(), 2000);
+  j["identify"] = Ata(fd, Request(0xEC, 0, 0, 0, 0, 0, AtaProtocol::PioIn, true, 512), page.data(), 2000);
   j["smartData"] =
-      Ata(fd, Spec(0xB0, 0xD0, 0, 0, 0x4F, 0xC2, AtaProtocol::PioIn, true, 512), page.data(), 2000);
+      Ata(fd, Request(0xB0, 0xD0, 0, 0, 0x4F, 0xC2, AtaProtocol::PioIn, true, 512), page.data(), 2000);
   j["smartThresholds"] =
-      Ata(fd, Spec(0xB0, 0xD1, 0, 0, 0x4F, 0xC2, AtaProtocol::PioIn, true, 512), page.data(), 2000);
+      Ata(fd, Request(0xB0, 0xD1, 0, 0, 0x4F, 0xC2, AtaProtocol::PioIn, true, 512), page.data(), 2000);
   // The emulated drive keeps no SMART logs: the drive aborts this PIO data-in command.
   j["smartReadLogAborted"] =
-      Ata(fd, Spec(0xB0, 0xD5, 1, 0xE0, 0x4F, 0xC2, AtaProtocol::PioIn, true, 512), page.data(), 2000);
-  j["flush"] = Ata(fd, Spec(0xEA, 0, 0, 0, 0, 0, AtaProtocol::NonData, false, 0), nullptr, 10000);
+      Ata(fd, Request(0xB0, 0xD5, 1, 0xE0, 0x4F, 0xC2, AtaProtocol::PioIn, true, 512), page.data(), 2000);
+  j["flush"] = Ata(fd, Request(0xEA, 0, 0, 0, 0, 0, AtaProtocol::NonData, false, 0), nullptr, 10000);
   // The emulated drive has no security feature set: the drive aborts this.
   std::vector<uint8_t> password(512, 0);
   j["securitySetPassword"] =
-      Ata(fd, Spec(0xF1, 0, 0, 0, 0, 0, AtaProtocol::PioOut, false, 512), password.data(), 10000);
+      Ata(fd, Request(0xF1, 0, 0, 0, 0, 0, AtaProtocol::PioOut, false, 512), password.data(), 10000);
   if (trimCount > 0) {
     // DATA SET MANAGEMENT / TRIM of one range, 48-bit, DMA out.
     std::vector<uint8_t> ranges(512, 0);
     uint64_t entry = static_cast<uint64_t>(trimLba) | (static_cast<uint64_t>(trimCount) << 48);
     for (int i = 0; i < 8; ++i) ranges[i] = static_cast<uint8_t>(entry >> (8 * i));
-    AtaCommandSpec s = Spec(0x06, 0x01, 0x01, 0, 0, 0, AtaProtocol::Dma, false, 512);
+    AtaRequest s = Request(0x06, 0x01, 0x01, 0, 0, 0, AtaProtocol::Dma, false, 512);
     s.extend = true;
     j["trim"] = Ata(fd, s, ranges.data(), 10000);
   }
