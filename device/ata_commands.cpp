@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "device/ata_command.h"
+#include "device/ata_command_internal.h"
 #include "device/vendor_codes.h"
 #include "platform/format.h"
 #include "platform/platform.h"
@@ -20,8 +21,13 @@ using wire::AtaTaskFile;
 
 namespace {
 
+using ata_detail::kCmdSmart;
+using ata_detail::kSmartLbaHigh;
+using ata_detail::kSmartLbaMid;
+using ata_detail::OpenByPath;
+using ata_detail::TaskFile;
+
 constexpr uint8_t kCmdIdentify = 0xEC;
-constexpr uint8_t kCmdSmart = 0xB0;
 constexpr uint8_t kCmdFlushCacheExt = 0xEA;
 constexpr uint8_t kCmdStandbyImmediate = 0xE0;
 constexpr uint8_t kCmdSecurityErasePrepare = 0xF3;
@@ -32,30 +38,10 @@ constexpr uint8_t kSmartReadThresholds = 0xD1;
 constexpr uint8_t kSmartExecuteOffline = 0xD4;
 constexpr uint8_t kSmartReadLog = 0xD5;
 constexpr uint8_t kSmartWriteLog = 0xD6;
-constexpr uint8_t kSmartLbaMid = 0x4F;
-constexpr uint8_t kSmartLbaHigh = 0xC2;
 
 constexpr uint32_t kSector = wire::kAtaSectorSize;
 // The vendor data read works through a buffer of this size.
 constexpr uint32_t kVendorWorkBufferSize = 64 * 1024;
-
-AtaTaskFile Regs(uint8_t features, uint8_t count, uint8_t lbaLow, uint8_t lbaMid, uint8_t lbaHigh,
-                 uint8_t device, uint8_t command) {
-  AtaTaskFile r;
-  r.Features = features;
-  r.SectorCount = count;
-  r.LbaLow = lbaLow;
-  r.LbaMid = lbaMid;
-  r.LbaHigh = lbaHigh;
-  r.Device = device;
-  r.Command = command;
-  return r;
-}
-
-HANDLE OpenByPath(const std::string& path) {
-  return Devices().CreateFileW(path, GENERIC_READ | GENERIC_WRITE,
-                               FILE_SHARE_READ | FILE_SHARE_WRITE, OPEN_EXISTING, 0);
-}
 
 // The platform's SMART receive request on an opened device, which it closes:
 // SENDCMDINPARAMS with a 512-byte buffer size and the given registers, a
@@ -83,6 +69,40 @@ bool IsUsbPath(const std::string& path) { return Contains(path, "usb"); }
 
 uint8_t VendorDevice(uint32_t driveIndex) { return (driveIndex & 1) ? 0xF0 : 0xE0; }
 
+void ClearSmartData(PhysicalDriveRecord& record) {
+  record.SmartData.fill(0);
+  record.SmartAttributes.fill(SmartAttributeEntry{});
+  record.SmartAttributeCount = 0;
+}
+
+// The SMART data read of a drive by path or by index: the pass-through
+// request (`sendMain`) where the platform carries it, else the platform's
+// SMART receive request on the device that `open` opens; the attributes are
+// then parsed out of the page.
+template <typename SendMain, typename Open>
+uint32_t ReadSmartData(bool passThrough, SendMain sendMain, Open open, uint8_t device,
+                       PhysicalDriveRecord& record) {
+  bool done = false;
+  if (passThrough) {
+    LogTrace("GetSmartAttributePd-type1 - SMART_READ_DATA (ATA_PASS_THROUGH)");
+    done = sendMain();
+  }
+  if (!done) {
+    record.SmartData.fill(0);
+    HANDLE h = open();
+    if (h == INVALID_HANDLE_VALUE) return 0;
+    LogTrace("GetSmartAttributePd-type2 - SMART_READ_DATA");
+    if (!SmartReceive(h,
+                      TaskFile(kSmartReadData, 1, 1, kSmartLbaMid, kSmartLbaHigh, device, kCmdSmart),
+                      record.SmartData.data())) {
+      LogTrace("ATACommand::GetSmartAttributePd--DeviceIoControl fail");
+      return 0;
+    }
+  }
+  LogTrace("ATACommand::GetSmartAttributePd--Success");
+  return ParseSmartAttributes(record) ? 1 : 0;
+}
+
 }  // namespace
 
 uint32_t ATACommand::DoIdentify(const std::string& devicePath, uint8_t device, uint8_t* buffer) {
@@ -103,7 +123,7 @@ uint32_t ATACommand::DoIdentify(const std::string& devicePath, uint8_t device, u
       return 0;
     }
     LogTrace("SendAtaCommandPd - IDENTIFY_DEVICE");
-    if (!SmartReceive(h, Regs(0, 1, 1, 0, 0, device, kCmdIdentify), buffer)) {
+    if (!SmartReceive(h, TaskFile(0, 1, 1, 0, 0, device, kCmdIdentify), buffer)) {
       LogTraceF("ATACommand::DoIdentify(DevicePath%s--SendAtaCommandPd - IDENTIFY_DEVICE fail",
                 path);
       return 0;
@@ -116,62 +136,32 @@ uint32_t ATACommand::DoIdentify(const std::string& devicePath, uint8_t device, u
 uint32_t ATACommand::GetSmartAttributePd(const std::string& devicePath, uint8_t device,
                                          PhysicalDriveRecord& record) {
   LogTraceF("Enter GetSmartAttributePd(%s, 0x%X)", devicePath.c_str(), device);
-  record.SmartData.fill(0);
-  record.SmartAttributes.fill(SmartAttributeEntry{});
-  record.SmartAttributeCount = 0;
+  ClearSmartData(record);
   if (IsUsbPath(devicePath)) return 0;
-
-  bool done = false;
-  if (AtaPassThroughAvailable && SmartPassThroughAvailable) {
-    LogTrace("GetSmartAttributePd-type1 - SMART_READ_DATA (ATA_PASS_THROUGH)");
-    done = SendAtaCommandPhysicalDrive(devicePath, device, kCmdSmart, kSmartReadData, 0, 0,
-                                       kSmartLbaMid, kSmartLbaHigh, record.SmartData.data(),
-                                       kSector, ATA_FLAGS_DATA_IN) != 0;
-  }
-  if (!done) {
-    record.SmartData.fill(0);
-    HANDLE h = OpenByPath(devicePath);
-    if (h == INVALID_HANDLE_VALUE) return 0;
-    LogTrace("GetSmartAttributePd-type2 - SMART_READ_DATA");
-    if (!SmartReceive(h, Regs(kSmartReadData, 1, 1, kSmartLbaMid, kSmartLbaHigh, device, kCmdSmart),
-                      record.SmartData.data())) {
-      LogTrace("ATACommand::GetSmartAttributePd--DeviceIoControl fail");
-      return 0;
-    }
-  }
-  LogTrace("ATACommand::GetSmartAttributePd--Success");
-  return ParseSmartAttributes(record) ? 1 : 0;
+  return ReadSmartData(
+      AtaPassThroughAvailable && SmartPassThroughAvailable,
+      [&] {
+        return SendAtaCommandPhysicalDrive(devicePath, device, kCmdSmart, kSmartReadData, 0, 0,
+                                           kSmartLbaMid, kSmartLbaHigh, record.SmartData.data(),
+                                           kSector, ATA_FLAGS_DATA_IN) != 0;
+      },
+      [&] { return OpenByPath(devicePath); }, device, record);
 }
 
 uint32_t ATACommand::GetSmartAttributePd(uint32_t driveIndex, uint8_t device,
                                          PhysicalDriveRecord& record) {
   LogTraceF("Enter GetSmartAttributePd(0x%X, 0x%X)", driveIndex, device);
-  record.SmartData.fill(0);
-  record.SmartAttributes.fill(SmartAttributeEntry{});
-  record.SmartAttributeCount = 0;
-
+  ClearSmartData(record);
   // The drive addressed is the one the caller names; callers that read the
   // self-test status pass a record of their own whose index may be unset.
-  bool done = false;
-  if (AtaPassThroughAvailable && SmartPassThroughAvailable) {
-    LogTrace("GetSmartAttributePd-type1 - SMART_READ_DATA (ATA_PASS_THROUGH)");
-    done = SendAtaCommandPhysicalDrive(driveIndex, device, kCmdSmart, kSmartReadData, 0, 0,
-                                       kSmartLbaMid, kSmartLbaHigh, record.SmartData.data(),
-                                       kSector, ATA_FLAGS_DATA_IN) != 0;
-  }
-  if (!done) {
-    record.SmartData.fill(0);
-    HANDLE h = OpenPhysicalDrive(driveIndex);
-    if (h == INVALID_HANDLE_VALUE) return 0;
-    LogTrace("GetSmartAttributePd-type2 - SMART_READ_DATA");
-    if (!SmartReceive(h, Regs(kSmartReadData, 1, 1, kSmartLbaMid, kSmartLbaHigh, device, kCmdSmart),
-                      record.SmartData.data())) {
-      LogTrace("ATACommand::GetSmartAttributePd--DeviceIoControl fail");
-      return 0;
-    }
-  }
-  LogTrace("ATACommand::GetSmartAttributePd--Success");
-  return ParseSmartAttributes(record) ? 1 : 0;
+  return ReadSmartData(
+      AtaPassThroughAvailable && SmartPassThroughAvailable,
+      [&] {
+        return SendAtaCommandPhysicalDrive(driveIndex, device, kCmdSmart, kSmartReadData, 0, 0,
+                                           kSmartLbaMid, kSmartLbaHigh, record.SmartData.data(),
+                                           kSector, ATA_FLAGS_DATA_IN) != 0;
+      },
+      [&] { return OpenPhysicalDrive(driveIndex); }, device, record);
 }
 
 uint32_t ATACommand::GetSmartThresholdsPd(const std::string& devicePath, uint8_t device,
@@ -193,8 +183,8 @@ uint32_t ATACommand::GetSmartThresholdsPd(const std::string& devicePath, uint8_t
     if (h == INVALID_HANDLE_VALUE) return 0;
     LogTrace("SendAtaCommandPhysicalDrive - SMART_READ_THRESHOLDS");
     if (!SmartReceive(h,
-                      Regs(kSmartReadThresholds, 1, 1, kSmartLbaMid, kSmartLbaHigh, device,
-                           kCmdSmart),
+                      TaskFile(kSmartReadThresholds, 1, 1, kSmartLbaMid, kSmartLbaHigh, device,
+                               kCmdSmart),
                       record.SmartThresholdData.data()))
       return 0;
   }
@@ -230,8 +220,8 @@ uint32_t ATACommand::SmartReadLogPd(const std::string& devicePath, uint8_t devic
       return 0;
     }
     if (!SmartReceive(h,
-                      Regs(kSmartReadLog, count, logAddress, kSmartLbaMid, kSmartLbaHigh, device,
-                           kCmdSmart),
+                      TaskFile(kSmartReadLog, count, logAddress, kSmartLbaMid, kSmartLbaHigh,
+                               device, kCmdSmart),
                       buffer)) {
       LogTrace("ATACommand::SmartReadLogPd--DeviceIoControl fail");
       return 0;
@@ -280,8 +270,8 @@ uint32_t ATACommand::DoSmartSelfTest(uint32_t driveIndex, uint8_t subcommand) {
     return 0;
   }
   if (!SmartReceive(h,
-                    Regs(kSmartExecuteOffline, 1, subcommand, kSmartLbaMid, kSmartLbaHigh, 0,
-                         kCmdSmart),
+                    TaskFile(kSmartExecuteOffline, 1, subcommand, kSmartLbaMid, kSmartLbaHigh, 0,
+                             kCmdSmart),
                     nullptr)) {
     LogTrace("SendAtaCommandPhysicalDrive Fail- EXECUTE_OFFLINE_DIAGS");
     return 0;

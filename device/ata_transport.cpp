@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "device/ata_command.h"
+#include "device/ata_command_internal.h"
 #include "platform/format.h"
 #include "platform/platform.h"
 #include "platform/wire/ata.h"
@@ -26,33 +27,15 @@ constexpr uint32_t kTimeoutByIndex = 1000;
 constexpr uint32_t kTimeoutByPath = 2;
 constexpr uint32_t kTimeoutDirect = 100;
 
-constexpr uint8_t kSmartCommand = 0xB0;
+using ata_detail::OpenByPath;
 
-HANDLE OpenByPath(const std::string& path) {
-  return Devices().CreateFileW(path, GENERIC_READ | GENERIC_WRITE,
-                               FILE_SHARE_READ | FILE_SHARE_WRITE, OPEN_EXISTING, 0);
-}
-
-// Every SMART command carries the signature 0x4F / 0xC2 in LBA mid and high;
-// the sub-operation given in the count also goes into LBA low.
+// Every SMART command carries the signature in LBA mid and high; the
+// sub-operation given in the count also goes into LBA low.
 void ApplySmartSignature(AtaTaskFile& r) {
-  if (r.Command != kSmartCommand) return;
-  r.LbaMid = 0x4F;
-  r.LbaHigh = 0xC2;
+  if (r.Command != ata_detail::kCmdSmart) return;
+  r.LbaMid = ata_detail::kSmartLbaMid;
+  r.LbaHigh = ata_detail::kSmartLbaHigh;
   r.LbaLow = r.SectorCount;
-}
-
-AtaTaskFile Registers(uint8_t device, uint8_t command, uint8_t features, uint8_t count,
-                      uint8_t lbaLow, uint8_t lbaMid, uint8_t lbaHigh) {
-  AtaTaskFile r;
-  r.Features = features;
-  r.SectorCount = count;
-  r.LbaLow = lbaLow;
-  r.LbaMid = lbaMid;
-  r.LbaHigh = lbaHigh;
-  r.Device = device;
-  r.Command = command;
-  return r;
 }
 
 enum class Outcome { Sent, OverLimit };
@@ -139,7 +122,8 @@ uint32_t ATACommand::SendAtaCommandPhysicalDrive(uint32_t driveIndex, uint8_t de
                                                  uint8_t lbaLow, uint8_t lbaMid, uint8_t lbaHigh,
                                                  uint8_t* buffer, uint32_t length,
                                                  uint32_t ataFlags) {
-  AtaTaskFile regs = Registers(device, command, features, count, lbaLow, lbaMid, lbaHigh);
+  AtaTaskFile regs =
+      ata_detail::TaskFile(features, count, lbaLow, lbaMid, lbaHigh, device, command);
   ApplySmartSignature(regs);
   Outcome outcome;
   uint32_t result = SendRegisterSet(
@@ -163,7 +147,8 @@ uint32_t ATACommand::SendAtaCommandPhysicalDrive(const std::string& devicePath, 
       "0x%X, 0x%X, 0x%X, 0x%X)",
       devicePath.c_str(), device, command, features, count, lbaLow, lbaMid, lbaHigh,
       Address(buffer), length, ataFlags);
-  AtaTaskFile regs = Registers(device, command, features, count, lbaLow, lbaMid, lbaHigh);
+  AtaTaskFile regs =
+      ata_detail::TaskFile(features, count, lbaLow, lbaMid, lbaHigh, device, command);
   ApplySmartSignature(regs);
   Outcome outcome;
   uint32_t result = SendRegisterSet(

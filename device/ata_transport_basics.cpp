@@ -4,6 +4,7 @@
 #include <string>
 
 #include "device/ata_command.h"
+#include "device/ata_command_internal.h"
 #include "platform/format.h"
 #include "platform/platform.h"
 #include "platform/text.h"
@@ -57,8 +58,7 @@ ATACommand::ATACommand() {
 HANDLE ATACommand::OpenPhysicalDrive(uint32_t driveIndex) {
   // Formatted as 8-bit text into a 100-byte buffer, then widened.
   std::string name = Format("\\\\.\\PhysicalDrive%d", static_cast<int>(driveIndex)).substr(0, 99);
-  return Devices().CreateFileW(name, GENERIC_READ | GENERIC_WRITE,
-                               FILE_SHARE_READ | FILE_SHARE_WRITE, OPEN_EXISTING, 0);
+  return ata_detail::OpenByPath(name);
 }
 
 int32_t ATACommand::GetDiskNumberFromPath(const std::string& path) {

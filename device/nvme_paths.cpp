@@ -7,6 +7,7 @@
 #include <cstring>
 #include <vector>
 
+#include "device/ata_command_internal.h"
 #include "platform/format.h"
 #include "platform/platform.h"
 #include "platform/wire/nvme.h"
@@ -257,8 +258,7 @@ uint32_t ATACommand::DoGetLogPageNVMeIntel(const std::string& devicePath, uint8_
 
 uint32_t ATACommand::DoGetLogPageNVMeSamsung(const std::string& devicePath, uint8_t* buffer) {
   using T = wire::ScsiTunnelBlock;
-  HANDLE h = Devices().CreateFileW(devicePath, GENERIC_READ | GENERIC_WRITE,
-                                   FILE_SHARE_READ | FILE_SHARE_WRITE, OPEN_EXISTING, 0);
+  HANDLE h = ata_detail::OpenByPath(devicePath);
   if (h == INVALID_HANDLE_VALUE) return 0;
 
   std::vector<uint8_t> block(T::kBlockSize, 0);

@@ -49,6 +49,12 @@ inline constexpr uint32_t ERROR_TIMEOUT = 1460;
 // The calling thread's last-error value, as the platform keeps it per thread.
 uint32_t GetLastError();
 void SetLastError(uint32_t error);
+// Sets the last error and returns false: the failing return of a call that
+// reports its error the platform's way.
+inline bool FailWith(uint32_t error) {
+  SetLastError(error);
+  return false;
+}
 
 // COM / management-instrumentation result codes.
 using HRESULT = int32_t;

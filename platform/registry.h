@@ -5,8 +5,12 @@
 // platform's.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <string>
+#include <vector>
+
+#include "platform/errors.h"
 
 namespace zel::platform {
 
@@ -56,5 +60,26 @@ class Registry {
   virtual LSTATUS RegEnumKeyExW(HKEY key, uint32_t index, std::string* name) = 0;
   virtual LSTATUS RegCloseKey(HKEY key) = 0;
 };
+
+// How RegQueryValueExW hands out a value it found, for the backends: the
+// type when asked for; with no buffer only the size; a buffer too small
+// gets the size needed and ERROR_MORE_DATA; otherwise the bytes and their
+// count.
+inline LSTATUS AnswerValueQuery(uint32_t valueType, const std::vector<uint8_t>& value, uint32_t* type,
+                                uint8_t* data, uint32_t* dataSize) {
+  if (type) *type = valueType;
+  uint32_t size = static_cast<uint32_t>(value.size());
+  if (!data) {
+    if (dataSize) *dataSize = size;
+    return ERROR_SUCCESS;
+  }
+  if (*dataSize < size) {
+    *dataSize = size;
+    return ERROR_MORE_DATA;
+  }
+  std::copy(value.begin(), value.end(), data);
+  *dataSize = size;
+  return ERROR_SUCCESS;
+}
 
 }  // namespace zel::platform

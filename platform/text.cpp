@@ -180,6 +180,13 @@ bool EqualsNoCaseAscii(std::string_view a, std::string_view b) {
   return true;
 }
 
+std::string TrimBlanks(std::string_view text) {
+  size_t b = text.find_first_not_of(" \t\r\n");
+  if (b == std::string_view::npos) return std::string();
+  size_t e = text.find_last_not_of(" \t\r\n");
+  return std::string(text.substr(b, e - b + 1));
+}
+
 std::string ReplaceAll(std::string_view text, std::string_view from, std::string_view to) {
   if (from.empty()) return std::string(text);
   std::string out;

@@ -34,6 +34,8 @@ std::string ToUpperAscii(std::string_view text);
 bool Contains(std::string_view text, std::string_view part);
 bool StartsWith(std::string_view text, std::string_view prefix);
 bool EqualsNoCaseAscii(std::string_view a, std::string_view b);
+// The text without the blanks (space, tab, CR, LF) at its start and end.
+std::string TrimBlanks(std::string_view text);
 // Replaces every occurrence of `from` by `to`.
 std::string ReplaceAll(std::string_view text, std::string_view from, std::string_view to);
 

@@ -14,14 +14,6 @@ namespace zel::linuxbackend {
 
 namespace {
 
-std::string Trim(std::string_view s) {
-  size_t b = 0, e = s.size();
-  while (b < e && (s[b] == ' ' || s[b] == '\t' || s[b] == '\r' || s[b] == '\n')) ++b;
-  while (e > b && (s[e - 1] == ' ' || s[e - 1] == '\t' || s[e - 1] == '\r' || s[e - 1] == '\n'))
-    --e;
-  return std::string(s.substr(b, e - b));
-}
-
 std::vector<std::string_view> Lines(std::string_view text) {
   std::vector<std::string_view> lines;
   size_t start = 0;
@@ -36,7 +28,7 @@ std::vector<std::string_view> Lines(std::string_view text) {
 
 // An os-release value: quoted with "..." (backslash escapes) or '...', or bare.
 std::string UnquoteValue(std::string_view v) {
-  std::string s = Trim(v);
+  std::string s = TrimBlanks(v);
   if (s.size() >= 2 && s.front() == '"' && s.back() == '"') {
     std::string out;
     for (size_t i = 1; i + 1 < s.size(); ++i) {
@@ -57,7 +49,7 @@ std::string SmbiosString(std::span<const uint8_t> t, size_t at, uint8_t n) {
     size_t end = at;
     while (end < t.size() && t[end] != 0) ++end;
     if (end == at) break;  // the empty string that ends the area
-    if (index == n) return Trim(std::string_view(reinterpret_cast<const char*>(t.data() + at), end - at));
+    if (index == n) return TrimBlanks(std::string_view(reinterpret_cast<const char*>(t.data() + at), end - at));
     ++index;
     at = end + 1;
   }
@@ -129,7 +121,7 @@ std::string OsNameFromOsRelease(std::string_view text) {
   for (std::string_view line : Lines(text)) {
     size_t eq = line.find('=');
     if (eq == std::string_view::npos) continue;
-    std::string key = Trim(line.substr(0, eq));
+    std::string key = TrimBlanks(line.substr(0, eq));
     std::string value = UnquoteValue(line.substr(eq + 1));
     if (key == "PRETTY_NAME") pretty = value;
     if (key == "NAME") name = value;
@@ -147,8 +139,8 @@ CpuInfo ParseCpuInfo(std::string_view text) {
   for (std::string_view line : Lines(text)) {
     size_t colon = line.find(':');
     if (colon == std::string_view::npos) continue;
-    std::string key = Trim(line.substr(0, colon));
-    std::string value = Trim(line.substr(colon + 1));
+    std::string key = TrimBlanks(line.substr(0, colon));
+    std::string value = TrimBlanks(line.substr(colon + 1));
     if (key == "processor") {
       // "Processor" on old ARM kernels is the model; "processor" is the index.
       if (line.substr(0, 1) == "p") ++info.logicalProcessors;
@@ -177,7 +169,7 @@ int32_t AddressWidthOfMachine(std::string_view machine) {
 std::optional<uint64_t> TotalMemoryBytes(std::string_view meminfo) {
   for (std::string_view line : Lines(meminfo)) {
     if (!StartsWith(line, "MemTotal:")) continue;
-    std::string value = Trim(line.substr(9));
+    std::string value = TrimBlanks(line.substr(9));
     char* end = nullptr;
     unsigned long long kb = std::strtoull(value.c_str(), &end, 10);
     if (end == value.c_str()) return std::nullopt;
@@ -229,12 +221,12 @@ std::vector<MemoryModule> ParseSmbiosMemory(std::span<const uint8_t> t) {
 DmiInfo ReadDmi(const HostFiles& files) {
   DmiInfo d;
   const std::string base = "/sys/class/dmi/id/";
-  d.boardVendor = Trim(files.Attribute(base + "board_vendor"));
-  d.boardName = Trim(files.Attribute(base + "board_name"));
-  d.biosVersion = Trim(files.Attribute(base + "bios_version"));
-  d.biosVendor = Trim(files.Attribute(base + "bios_vendor"));
-  d.systemVendor = Trim(files.Attribute(base + "sys_vendor"));
-  d.productName = Trim(files.Attribute(base + "product_name"));
+  d.boardVendor = TrimBlanks(files.Attribute(base + "board_vendor"));
+  d.boardName = TrimBlanks(files.Attribute(base + "board_name"));
+  d.biosVersion = TrimBlanks(files.Attribute(base + "bios_version"));
+  d.biosVendor = TrimBlanks(files.Attribute(base + "bios_vendor"));
+  d.systemVendor = TrimBlanks(files.Attribute(base + "sys_vendor"));
+  d.productName = TrimBlanks(files.Attribute(base + "product_name"));
   return d;
 }
 

@@ -25,11 +25,6 @@ namespace {
 
 constexpr uint32_t kFlagDataIn = 0x02, kFlagDataOut = 0x04, kFlag48Bit = 0x08, kFlagDma = 0x10;
 
-bool Fail(uint32_t error) {
-  SetLastError(error);
-  return false;
-}
-
 // Seconds of a request's time-out as the milliseconds of SG_IO (0: the
 // kernel's default), without overflow.
 uint32_t TimeoutMs(uint32_t seconds) { return std::min<uint32_t>(seconds, 4000000u) * 1000u; }
@@ -114,22 +109,22 @@ bool AtaBuffered(const LinuxMachine& machine, const OpenDevice& device, ControlR
   using H = wire::AtaPassThroughEx;
   const uint32_t inSize = static_cast<uint32_t>(r.in.size());
   const uint32_t outSize = static_cast<uint32_t>(r.out.size());
-  if (inSize < H::kSize || outSize < H::kSize) return Fail(ERROR_INVALID_PARAMETER);
-  if (NotForThisDisk(device)) return Fail(ERROR_INVALID_FUNCTION);
+  if (inSize < H::kSize || outSize < H::kSize) return FailWith(ERROR_INVALID_PARAMETER);
+  if (NotForThisDisk(device)) return FailWith(ERROR_INVALID_FUNCTION);
   // One system buffer, a copy of the input, copied back to the output: the
   // input and output may be the same block.
   std::vector<uint8_t> sys(std::max(inSize, outSize), 0);
   std::copy(r.in.begin(), r.in.end(), sys.begin());
   H h = H::Decode(sys.data());
-  if (h.Length != H::kSize) return Fail(ERROR_INVALID_PARAMETER);
+  if (h.Length != H::kSize) return FailWith(ERROR_INVALID_PARAMETER);
   bool in = h.AtaFlags & kFlagDataIn, out = h.AtaFlags & kFlagDataOut;
-  if (in && out) return Fail(ERROR_INVALID_PARAMETER);
+  if (in && out) return FailWith(ERROR_INVALID_PARAMETER);
   uint32_t length = h.DataTransferLength;
   if (length > 0) {
-    if (!in && !out) return Fail(ERROR_INVALID_PARAMETER);
+    if (!in && !out) return FailWith(ERROR_INVALID_PARAMETER);
     uint64_t end = uint64_t{h.DataBufferOffset} + length;
     if (h.DataBufferOffset < H::kSize || end > (out ? inSize : outSize))
-      return Fail(ERROR_INVALID_PARAMETER);
+      return FailWith(ERROR_INVALID_PARAMETER);
   }
   AtaCommandSpec spec;
   spec.registers = Registers(h.CurrentTaskFile, h.PreviousTaskFile);
@@ -140,7 +135,7 @@ bool AtaBuffered(const LinuxMachine& machine, const OpenDevice& device, ControlR
   uint32_t moved = 0;
   AtaOutcome o = machine.Transports().ata(device.fd, spec, length ? sys.data() + h.DataBufferOffset : nullptr,
                                           TimeoutMs(h.TimeOutValue), &moved);
-  if (!o.carried) return Fail(o.error);
+  if (!o.carried) return FailWith(o.error);
   h.CurrentTaskFile = Returned(o.registers);
   h.PreviousTaskFile = ReturnedPrevious(o.registers);
   h.DataTransferLength = moved;
@@ -154,20 +149,20 @@ bool AtaBuffered(const LinuxMachine& machine, const OpenDevice& device, ControlR
 
 bool AtaDirect(const LinuxMachine& machine, const OpenDevice& device, ControlRequest& r) {
   using D = wire::AtaPassThroughDirect;
-  if (r.in.size() < D::kSize || r.out.size() < D::kSize) return Fail(ERROR_INVALID_PARAMETER);
-  if (NotForThisDisk(device)) return Fail(ERROR_INVALID_FUNCTION);
+  if (r.in.size() < D::kSize || r.out.size() < D::kSize) return FailWith(ERROR_INVALID_PARAMETER);
+  if (NotForThisDisk(device)) return FailWith(ERROR_INVALID_FUNCTION);
   D h = D::Decode(r.in.data());
-  if (h.Length != D::kSize) return Fail(ERROR_INVALID_PARAMETER);
+  if (h.Length != D::kSize) return FailWith(ERROR_INVALID_PARAMETER);
   bool in = h.AtaFlags & kFlagDataIn, out = h.AtaFlags & kFlagDataOut;
-  if (in && out) return Fail(ERROR_INVALID_PARAMETER);
+  if (in && out) return FailWith(ERROR_INVALID_PARAMETER);
   uint32_t length = h.DataTransferLength;
   if (length > 0) {
-    if (!in && !out) return Fail(ERROR_INVALID_PARAMETER);
+    if (!in && !out) return FailWith(ERROR_INVALID_PARAMETER);
     // The pointer must name the memory handed over, cover the transfer and
     // meet the adapter's alignment.
     if (r.pointed.size() < length || h.DataBuffer != wire::Address32(r.pointed.data()) ||
         h.DataBuffer % wire::kAtaDirectAlignment != 0)
-      return Fail(ERROR_INVALID_PARAMETER);
+      return FailWith(ERROR_INVALID_PARAMETER);
   }
   AtaCommandSpec spec;
   spec.registers = Registers(h.CurrentTaskFile, h.PreviousTaskFile);
@@ -178,7 +173,7 @@ bool AtaDirect(const LinuxMachine& machine, const OpenDevice& device, ControlReq
   uint32_t moved = 0;
   AtaOutcome o = machine.Transports().ata(device.fd, spec, length ? r.pointed.data() : nullptr,
                                           TimeoutMs(h.TimeOutValue), &moved);
-  if (!o.carried) return Fail(o.error);
+  if (!o.carried) return FailWith(o.error);
   h.CurrentTaskFile = Returned(o.registers);
   h.PreviousTaskFile = ReturnedPrevious(o.registers);
   h.DataTransferLength = moved;
@@ -191,16 +186,16 @@ bool AtaLegacy(const LinuxMachine& machine, const OpenDevice& device, ControlReq
   using L = wire::IdePassThrough;
   const uint32_t inSize = static_cast<uint32_t>(r.in.size());
   const uint32_t outSize = static_cast<uint32_t>(r.out.size());
-  if (inSize < L::kData || outSize < L::kData) return Fail(ERROR_INVALID_PARAMETER);
-  if (NotForThisDisk(device)) return Fail(ERROR_INVALID_FUNCTION);
+  if (inSize < L::kData || outSize < L::kData) return FailWith(ERROR_INVALID_PARAMETER);
+  if (NotForThisDisk(device)) return FailWith(ERROR_INVALID_FUNCTION);
   std::vector<uint8_t> sys(std::max(inSize, outSize), 0);
   std::copy(r.in.begin(), r.in.end(), sys.begin());
   wire::AtaTaskFile regs = L::DecodeRegisters(sys.data());
   uint32_t length = L::DecodeDataBufferSize(sys.data());
-  if (uint64_t{L::kData} + length > inSize) return Fail(ERROR_INVALID_PARAMETER);
+  if (uint64_t{L::kData} + length > inSize) return FailWith(ERROR_INVALID_PARAMETER);
   Direction d = DirectionOf(regs);
-  if (length > 0 && d.dir <= 0) return Fail(ERROR_INVALID_PARAMETER);
-  if (length > 0 && d.dir == 1 && uint64_t{L::kData} + length > outSize) return Fail(ERROR_INVALID_PARAMETER);
+  if (length > 0 && d.dir <= 0) return FailWith(ERROR_INVALID_PARAMETER);
+  if (length > 0 && d.dir == 1 && uint64_t{L::kData} + length > outSize) return FailWith(ERROR_INVALID_PARAMETER);
   AtaCommandSpec spec;
   spec.registers = Registers(regs, wire::AtaTaskFile{});
   spec.dataIn = d.dir == 1;
@@ -212,7 +207,7 @@ bool AtaLegacy(const LinuxMachine& machine, const OpenDevice& device, ControlReq
   spec.extend = d.dma;
   uint32_t moved = 0;
   AtaOutcome o = machine.Transports().ata(device.fd, spec, length ? sys.data() + L::kData : nullptr, 0, &moved);
-  if (!o.carried) return Fail(o.error);
+  if (!o.carried) return FailWith(o.error);
   wire::AtaTaskFile back = Returned(o.registers);
   L::EncodeHeader(sys.data(), back, moved);
   uint32_t reply = spec.dataIn && moved ? L::kData + moved : L::kData;
@@ -225,8 +220,8 @@ bool AtaLegacy(const LinuxMachine& machine, const OpenDevice& device, ControlReq
 bool SmartReceive(const LinuxMachine& machine, const OpenDevice& device, ControlRequest& r) {
   using I = wire::SendCmdInParams;
   using O = wire::SendCmdOutParams;
-  if (r.in.size() < I::kMinimumSize) return Fail(ERROR_INVALID_PARAMETER);
-  if (NotForThisDisk(device)) return Fail(ERROR_INVALID_FUNCTION);
+  if (r.in.size() < I::kMinimumSize) return FailWith(ERROR_INVALID_PARAMETER);
+  if (NotForThisDisk(device)) return FailWith(ERROR_INVALID_FUNCTION);
   I params = I::Decode(r.in.data());
   const wire::AtaTaskFile& regs = params.irDriveRegs;
   // The receive request carries only the reads: IDENTIFY and the SMART
@@ -236,10 +231,10 @@ bool SmartReceive(const LinuxMachine& machine, const OpenDevice& device, Control
     size = regs.SectorCount * 512u;
   } else if (!(regs.Command == 0xEC ||
                (regs.Command == 0xB0 && (regs.Features == 0xD0 || regs.Features == 0xD1)))) {
-    return Fail(ERROR_INVALID_PARAMETER);
+    return FailWith(ERROR_INVALID_PARAMETER);
   }
-  if (size == 0) return Fail(ERROR_INVALID_PARAMETER);
-  if (r.out.size() < O::kHeaderSize + size) return Fail(ERROR_INSUFFICIENT_BUFFER);
+  if (size == 0) return FailWith(ERROR_INVALID_PARAMETER);
+  if (r.out.size() < O::kHeaderSize + size) return FailWith(ERROR_INSUFFICIENT_BUFFER);
   std::vector<uint8_t> data(size, 0);
   AtaCommandSpec spec;
   spec.registers = Registers(regs, wire::AtaTaskFile{});
@@ -248,7 +243,7 @@ bool SmartReceive(const LinuxMachine& machine, const OpenDevice& device, Control
   spec.dataLength = size;
   uint32_t moved = 0;
   AtaOutcome o = machine.Transports().ata(device.fd, spec, data.data(), 0, &moved);
-  if (!o.carried) return Fail(o.error);
+  if (!o.carried) return FailWith(o.error);
   O header;
   uint32_t n = O::kHeaderSize;
   std::fill(r.out.begin(), r.out.begin() + O::kHeaderSize, 0);
@@ -269,18 +264,18 @@ bool SmartReceive(const LinuxMachine& machine, const OpenDevice& device, Control
 bool SmartSend(const LinuxMachine& machine, const OpenDevice& device, ControlRequest& r) {
   using I = wire::SendCmdInParams;
   using O = wire::SendCmdOutParams;
-  if (r.in.size() < I::kMinimumSize) return Fail(ERROR_INVALID_PARAMETER);
-  if (NotForThisDisk(device)) return Fail(ERROR_INVALID_FUNCTION);
+  if (r.in.size() < I::kMinimumSize) return FailWith(ERROR_INVALID_PARAMETER);
+  if (NotForThisDisk(device)) return FailWith(ERROR_INVALID_FUNCTION);
   I params = I::Decode(r.in.data());
   const wire::AtaTaskFile& regs = params.irDriveRegs;
-  if (regs.Command != 0xB0) return Fail(ERROR_INVALID_PARAMETER);
+  if (regs.Command != 0xB0) return FailWith(ERROR_INVALID_PARAMETER);
   Direction d = DirectionOf(regs);
-  if (d.dir != 0 && d.dir != 2) return Fail(ERROR_INVALID_PARAMETER);
+  if (d.dir != 0 && d.dir != 2) return FailWith(ERROR_INVALID_PARAMETER);
   uint32_t length = d.dir == 2 ? params.cBufferSize : 0;
-  if (uint64_t{I::kBuffer} + length > r.in.size()) return Fail(ERROR_INVALID_PARAMETER);
+  if (uint64_t{I::kBuffer} + length > r.in.size()) return FailWith(ERROR_INVALID_PARAMETER);
   bool status = regs.Features == 0xDA;  // RETURN STATUS hands back the registers
   uint32_t reply = O::kHeaderSize + (status ? wire::AtaTaskFile::kSize : 0);
-  if (r.out.size() < reply) return Fail(ERROR_INSUFFICIENT_BUFFER);
+  if (r.out.size() < reply) return FailWith(ERROR_INSUFFICIENT_BUFFER);
   std::vector<uint8_t> data(r.in.begin() + I::kBuffer, r.in.begin() + I::kBuffer + length);
   AtaCommandSpec spec;
   spec.registers = Registers(regs, wire::AtaTaskFile{});
@@ -288,7 +283,7 @@ bool SmartSend(const LinuxMachine& machine, const OpenDevice& device, ControlReq
   spec.dataLength = length;
   uint32_t moved = 0;
   AtaOutcome o = machine.Transports().ata(device.fd, spec, length ? data.data() : nullptr, 0, &moved);
-  if (!o.carried) return Fail(o.error);
+  if (!o.carried) return FailWith(o.error);
   std::fill(r.out.begin(), r.out.begin() + reply, 0);
   O header;
   if (o.registers.status & wire::kAtaStatusError) {

@@ -14,7 +14,7 @@
 #include <sstream>
 #include <vector>
 
-#include "platform/bytes.h"
+#include "platform/diskpart_script.h"
 #include "platform/format.h"
 #include "platform/linux/linux_devices.h"
 #include "platform/linux/linux_machine.h"
@@ -28,41 +28,6 @@ namespace {
 constexpr const char* kCrLf = "\r\n";
 // A script longer than this is not one the system wrote.
 constexpr std::streamsize kMaxScriptBytes = 64 * 1024;
-
-std::string TrimBlanks(const std::string& text) {
-  size_t b = text.find_first_not_of(" \t\r\n");
-  if (b == std::string::npos) return "";
-  size_t e = text.find_last_not_of(" \t\r\n");
-  return text.substr(b, e - b + 1);
-}
-
-std::vector<std::string> LowerWords(const std::string& line) {
-  std::vector<std::string> words;
-  std::istringstream in(ToLowerAscii(line));
-  std::string w;
-  while (in >> w) words.push_back(w);
-  return words;
-}
-
-bool ParseDiskNumber(const std::string& text, int32_t* number) {
-  if (text.empty() || text.size() > 9 || text.find_first_not_of("0123456789") != std::string::npos)
-    return false;
-  *number = static_cast<int32_t>(std::strtol(text.c_str(), nullptr, 10));
-  return true;
-}
-
-// A size as diskpart shows it: the largest binary unit that still leaves at
-// least 10 of it.
-std::string SizeText(uint64_t bytes) {
-  static constexpr const char* kUnits[] = {"B", "KB", "MB", "GB", "TB"};
-  int unit = 0;
-  uint64_t value = bytes;
-  while (unit < 4 && value / 1024 >= 10) {
-    value /= 1024;
-    ++unit;
-  }
-  return Format("%4llu %s", static_cast<unsigned long long>(value), kUnits[unit]);
-}
 
 const char* BusText(const LinuxDisk& d) {
   switch (d.bus) {
@@ -100,15 +65,8 @@ TableIdentity ReadTableIdentity(const LinuxMachine& machine, const LinuxDisk& d)
   if (err != 0)
     return {"unknown", Format("unknown (%s cannot be read: %s)", d.devNode.c_str(), std::strerror(err))};
   if (got < 512) return {"00000000", "none (no partition table)"};
-  if (sectors[450] == 0xEE) {
-    // A protective MBR: the disk GUID of the GPT header in the next block.
-    const uint8_t* g = sectors.data() + block + 56;
-    return {Format("{%08X-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X}", GetLE32(g), GetLE16(g + 4),
-                   GetLE16(g + 6), g[8], g[9], g[10], g[11], g[12], g[13], g[14], g[15]),
-            "GPT"};
-  }
-  if (sectors[510] == 0x55 && sectors[511] == 0xAA)
-    return {Format("%08X", GetLE32(sectors.data() + 440)), "MBR"};
+  const bool gpt = sectors[450] == 0xEE, mbr = sectors[510] == 0x55 && sectors[511] == 0xAA;
+  if (gpt || mbr) return {diskpart::DiskIdText(sectors, block), gpt ? "GPT" : "MBR"};
   return {"00000000", "none (no partition table)"};
 }
 
@@ -173,6 +131,23 @@ struct PartitionRow {
   uint64_t sizeBytes = 0;
 };
 
+// The disks of the machine as a script finds them, each scanned afresh.
+class DiskpartTarget final : public diskpart::ScriptTarget {
+ public:
+  explicit DiskpartTarget(const LinuxMachine& machine) : machine_(machine), scan_(machine.Disks()) {}
+  bool HasDisk(int32_t number) const override { return scan_.ByNumber(number) != nullptr; }
+  std::string DetailDisk(int32_t number) const override {
+    return DiskDetailText(machine_, scan_, *scan_.ByNumber(number));
+  }
+  std::string NotCarriedOut(const std::string& line) const override {
+    return Format("The command \"%s\" is not carried out on Linux.\r\n", line.c_str());
+  }
+
+ private:
+  const LinuxMachine& machine_;
+  DiskScan scan_;
+};
+
 bool ParseDev(const std::string& text, uint32_t* major, uint32_t* minor) {
   size_t colon = text.find(':');
   if (colon == std::string::npos) return false;
@@ -199,21 +174,13 @@ std::vector<PartitionRow> PartitionsOf(const HostFiles& files, const LinuxDisk& 
 
 }  // namespace
 
-bool IsDiskpartCommandLine(const std::string& commandLine) {
-  std::string lower = ToLowerAscii(TrimBlanks(commandLine));
-  std::string program = lower.substr(0, lower.find(' '));
-  size_t slash = program.find_last_of("\\/");
-  std::string name = slash == std::string::npos ? program : program.substr(slash + 1);
-  return name == "diskpart.exe" || name == "diskpart";
-}
-
 std::string DiskDetailText(const LinuxMachine& machine, const DiskScan& scan, const LinuxDisk& d) {
   const HostFiles& files = machine.Files();
   TableIdentity table = ReadTableIdentity(machine, d);
   std::vector<VolumeInfo> volumes = ListVolumes(machine, scan);
   const SwapPlaces swaps = ReadSwapPlaces(machine);
 
-  std::vector<PartitionRow> rows = PartitionsOf(files, d);
+  std::vector<PartitionRow> partitions = PartitionsOf(files, d);
   // A file system on the whole disk, without a partition table, is its one volume.
   PartitionRow whole;
   whole.name = d.name;
@@ -223,11 +190,11 @@ std::string DiskDetailText(const LinuxMachine& machine, const DiskScan& scan, co
   bool wholeVolume = false;
   for (const VolumeInfo& v : volumes)
     wholeVolume = wholeVolume || (v.diskNumber == d.number && v.placement && v.placement->partition == 0);
-  if (wholeVolume) rows.insert(rows.begin(), whole);
+  if (wholeVolume) partitions.insert(partitions.begin(), whole);
 
   bool boot = false, pagefile = swaps.Holds(d.name, d.devMajor, d.devMinor);
-  std::vector<std::string> lines;
-  for (const PartitionRow& p : rows) {
+  std::vector<std::string> rows;
+  for (const PartitionRow& p : partitions) {
     const VolumeInfo* volume = nullptr;
     for (const VolumeInfo& v : volumes)
       if (v.diskNumber == d.number && v.placement && v.placement->partition == p.number) volume = &v;
@@ -238,11 +205,9 @@ std::string DiskDetailText(const LinuxMachine& machine, const DiskScan& scan, co
     pagefile = pagefile || isSwap;
     std::string letter = volume ? std::string(1, volume->letter) : std::string();
     std::string fileSystem = volume ? volume->fileSystem : isSwap ? std::string("swap") : std::string();
-    std::string info = isBoot ? "Boot" : isSwap ? "Pagefile" : "";
-    std::string line = Format("  Volume %-3u   %-1s   %-11s  %-5s  %-10s  %7s  %-9s  %s", p.number, letter.c_str(),
-                              TruncateUtf16(LabelOf(files, p.name), 11).c_str(), fileSystem.c_str(), "Partition",
-                              SizeText(p.sizeBytes).c_str(), "Healthy", info.c_str());
-    lines.push_back(line.substr(0, line.find_last_not_of(' ') + 1));
+    const char* info = isBoot ? "Boot" : isSwap ? "Pagefile" : "";
+    rows.push_back(diskpart::VolumeRow(p.number, letter, LabelOf(files, p.name), fileSystem, "Partition",
+                                       p.sizeBytes, info));
   }
 
   int32_t path = d.scsiChannel, target = d.scsiTarget, lun = d.scsiLun;
@@ -258,7 +223,7 @@ std::string DiskDetailText(const LinuxMachine& machine, const DiskScan& scan, co
   out += "Disk ID: " + table.diskId + kCrLf;
   out += "Partition style : " + table.style + kCrLf;
   out += std::string("Type   : ") + BusText(d) + kCrLf;
-  out += "Size   : " + TrimBlanks(SizeText(d.sizeBytes)) + kCrLf;
+  out += "Size   : " + TrimBlanks(diskpart::SizeText(d.sizeBytes)) + kCrLf;
   out += "Status : Online\r\n";
   out += Format("Path   : %d\r\nTarget : %d\r\nLUN ID : %d\r\n", path, target, lun);
   out += "Device : " + d.devNode + kCrLf;
@@ -266,13 +231,7 @@ std::string DiskDetailText(const LinuxMachine& machine, const DiskScan& scan, co
   out += Format("Boot Disk  : %s\r\n", yesNo[boot]);
   out += Format("Pagefile Disk  : %s\r\n", yesNo[pagefile]);
   out += kCrLf;
-  if (lines.empty()) {
-    out += "There are no volumes.\r\n";
-  } else {
-    out += "  Volume ###  Ltr  Label        Fs     Type        Size     Status     Info\r\n";
-    out += "  ----------  ---  -----------  -----  ----------  -------  ---------  --------\r\n";
-    for (const std::string& l : lines) out += l + kCrLf;
-  }
+  out += diskpart::VolumeTable(rows);
   return out;
 }
 
@@ -281,15 +240,12 @@ std::string RunDiskpart(const LinuxMachine& machine, const std::string& commandL
   std::string out = "\r\nDisk details from sysfs (Linux has no diskpart)\r\n";
   out += "On computer: " + ToUpperAscii(hostname.empty() ? std::string("localhost") : hostname) + "\r\n\r\n";
 
-  // "... /s SCRIPT": the script is the rest of the line.
-  std::string rest = TrimBlanks(commandLine);
-  rest = TrimBlanks(rest.substr(std::min(rest.size(), rest.find(' '))));
-  if (rest.size() < 2 || ToLowerAscii(rest.substr(0, 2)) != "/s") {
+  std::optional<std::string> scriptPath = diskpart::ScriptPath(commandLine);
+  if (!scriptPath) {
     out += "Only scripts are carried out here: diskpart /s SCRIPT\r\n";
     return out;
   }
-  std::string script = TrimBlanks(rest.substr(2));
-  if (script.size() >= 2 && script.front() == '"' && script.back() == '"') script = script.substr(1, script.size() - 2);
+  const std::string& script = *scriptPath;
 
   std::ifstream in(ReplaceAll(script, "\\", "/"), std::ios::binary);
   std::string content(static_cast<size_t>(kMaxScriptBytes) + 1, '\0');
@@ -306,27 +262,7 @@ std::string RunDiskpart(const LinuxMachine& machine, const std::string& commandL
     return out;
   }
 
-  DiskScan scan = machine.Disks();
-  const LinuxDisk* selected = nullptr;
-  std::istringstream lines(content);
-  std::string line;
-  while (std::getline(lines, line)) {
-    std::vector<std::string> w = LowerWords(line);
-    if (w.empty() || w[0] == "rem") continue;
-    if (w.size() == 3 && (w[0] == "select" || w[0] == "sel") && w[1] == "disk") {
-      int32_t number = 0;
-      selected = ParseDiskNumber(w[2], &number) ? scan.ByNumber(number) : nullptr;
-      out += selected ? Format("Disk %d is now the selected disk.\r\n\r\n", number)
-                      : std::string("The disk you specified is not valid.\r\n\r\n");
-    } else if (w.size() == 2 && (w[0] == "detail" || w[0] == "det") && w[1] == "disk") {
-      out += selected ? DiskDetailText(machine, scan, *selected) + kCrLf
-                      : std::string("There is no disk selected.\r\nPlease select a disk and try again.\r\n\r\n");
-    } else {
-      // The first line that is not answered here ends the script.
-      out += Format("The command \"%s\" is not carried out on Linux.\r\n", TrimBlanks(line).c_str());
-      break;
-    }
-  }
+  out += diskpart::RunScript(content, DiskpartTarget(machine));
   return out;
 }
 

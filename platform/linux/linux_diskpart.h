@@ -14,10 +14,6 @@ namespace zel::linuxbackend {
 
 class LinuxMachine;
 
-// Whether `commandLine` starts diskpart (any folder, with or without ".exe",
-// case ignored).
-bool IsDiskpartCommandLine(const std::string& commandLine);
-
 // Carries out "diskpart /s SCRIPT": the script is read from the path after
 // "/s" (relative to the current directory, "\" read as "/", quotes
 // allowed), one command per line; blank lines and "rem" lines are skipped,

@@ -20,11 +20,6 @@ using namespace zel::platform;
 
 namespace {
 
-bool Fail(uint32_t error) {
-  SetLastError(error);
-  return false;
-}
-
 // Admin commands that only read: the miniport pass-through carries these
 // and nothing that could change the drive.
 bool IsReadOnlyAdmin(uint8_t opcode) {
@@ -36,18 +31,18 @@ bool IsReadOnlyAdmin(uint8_t opcode) {
 bool NvmeStorageQuery(const LinuxMachine& machine, const OpenDevice& device, ControlRequest& r) {
   using Q = wire::StorageProtocolQuery;
   using P = wire::StorageProtocolSpecificData;
-  if (r.in.size() < Q::kAdditionalParameters) return Fail(ERROR_INVALID_PARAMETER);
+  if (r.in.size() < Q::kAdditionalParameters) return FailWith(ERROR_INVALID_PARAMETER);
   uint32_t property = GetLE32(r.in.data() + Q::kPropertyId);
   if (property != wire::StorageAdapterProtocolSpecificProperty &&
       property != wire::StorageDeviceProtocolSpecificProperty)
-    return Fail(ERROR_INVALID_FUNCTION);
+    return FailWith(ERROR_INVALID_FUNCTION);
   if (device.kind != OpenDevice::Disk || device.disk.bus != DiskBus::Nvme || device.fd < 0)
-    return Fail(ERROR_INVALID_FUNCTION);  // no NVMe protocol behind a SATA or SCSI disk
-  if (r.in.size() < Q::kDataOffset) return Fail(ERROR_INVALID_PARAMETER);
+    return FailWith(ERROR_INVALID_FUNCTION);  // no NVMe protocol behind a SATA or SCSI disk
+  if (r.in.size() < Q::kDataOffset) return FailWith(ERROR_INVALID_PARAMETER);
   Q q = Q::Decode(r.in.data());
   const P& pd = q.Protocol;
-  if (q.QueryType != wire::PropertyStandardQuery) return Fail(ERROR_INVALID_PARAMETER);
-  if (pd.ProtocolType != wire::ProtocolTypeNvme) return Fail(ERROR_NOT_SUPPORTED);
+  if (q.QueryType != wire::PropertyStandardQuery) return FailWith(ERROR_INVALID_PARAMETER);
+  if (pd.ProtocolType != wire::ProtocolTypeNvme) return FailWith(ERROR_NOT_SUPPORTED);
   NvmeAdminCommand c;
   uint32_t pageSize = 0;
   if (pd.DataType == wire::NVMeDataTypeIdentify) {
@@ -62,19 +57,19 @@ bool NvmeStorageQuery(const LinuxMachine& machine, const OpenDevice& device, Con
     // the caller gives; other logs take the room given, up to a page.
     uint32_t log = pd.ProtocolDataRequestValue & 0xFF;
     pageSize = (log == 0x02 || log == 0x03) ? 512 : std::min<uint32_t>(pd.ProtocolDataLength, 4096);
-    if (pageSize < 4 || pageSize % 4) return Fail(ERROR_INVALID_PARAMETER);
+    if (pageSize < 4 || pageSize % 4) return FailWith(ERROR_INVALID_PARAMETER);
     c.cdw10 = (pd.ProtocolDataRequestValue & 0xFF) | ((pageSize / 4 - 1) << 16);
   } else {
-    return Fail(ERROR_NOT_SUPPORTED);
+    return FailWith(ERROR_NOT_SUPPORTED);
   }
   uint64_t dataStart = uint64_t{Q::kAdditionalParameters} + pd.ProtocolDataOffset;
   if (pd.ProtocolDataOffset < P::kSize || pd.ProtocolDataLength < pageSize)
-    return Fail(ERROR_INVALID_PARAMETER);
-  if (dataStart + pageSize > r.out.size()) return Fail(ERROR_INSUFFICIENT_BUFFER);
+    return FailWith(ERROR_INVALID_PARAMETER);
+  if (dataStart + pageSize > r.out.size()) return FailWith(ERROR_INSUFFICIENT_BUFFER);
   std::vector<uint8_t> page(pageSize, 0);
   c.timeoutMs = 30000;
   NvmeAdminResult res = machine.Transports().nvme(device.fd, c, page.data(), pageSize);
-  if (!res.ok) return Fail(res.error);
+  if (!res.ok) return FailWith(res.error);
   std::fill(r.out.begin(), r.out.end(), 0);
   std::copy(page.begin(), page.end(), r.out.begin() + static_cast<long>(dataStart));
   wire::StorageProtocolDataDescriptor d;
@@ -89,28 +84,23 @@ bool NvmeStorageQuery(const LinuxMachine& machine, const OpenDevice& device, Con
 bool NvmeMiniport(const LinuxMachine& machine, const OpenDevice& device, ControlRequest& r) {
   using B = wire::NvmePassThroughIoctl;
   using H = wire::SrbIoControl;
-  if (r.in.size() < H::kSize) return Fail(ERROR_INVALID_PARAMETER);
-  H srb = H::Decode(r.in.data());
-  if (srb.HeaderLength != H::kSize || uint64_t{srb.Length} + H::kSize > r.in.size() ||
-      uint64_t{srb.Length} + H::kSize > r.out.size())
-    return Fail(ERROR_INVALID_PARAMETER);
-  if (srb.SignatureText() != wire::kNvmeMiniportSignature ||
-      srb.ControlCode != wire::NVME_PASS_THROUGH_SRB_IO_CODE)
-    return Fail(ERROR_INVALID_FUNCTION);
+  H srb;
+  if (uint32_t error = wire::CheckNvmeMiniportHeader(r.in.data(), r.in.size(), r.out.size(), &srb))
+    return FailWith(error);
   // The miniport pass-through reaches NVMe controllers only.
   if (device.kind != OpenDevice::Adapter || device.disk.bus != DiskBus::Nvme || device.fd < 0)
-    return Fail(ERROR_INVALID_FUNCTION);
-  if (r.in.size() < B::kDataBuffer) return Fail(ERROR_INVALID_PARAMETER);
+    return FailWith(ERROR_INVALID_FUNCTION);
+  if (r.in.size() < B::kDataBuffer) return FailWith(ERROR_INVALID_PARAMETER);
   B b = B::Decode(r.in.data());
   if (b.DataBufferLength > 1 || b.Direction != wire::NVME_FROM_DEV_TO_HOST || b.QueueId != 0 ||
       b.MetaDataLength != 0)
-    return Fail(ERROR_INVALID_PARAMETER);
-  if (!IsReadOnlyAdmin(b.Command.Opcode)) return Fail(ERROR_INVALID_FUNCTION);
+    return FailWith(ERROR_INVALID_PARAMETER);
+  if (!IsReadOnlyAdmin(b.Command.Opcode)) return FailWith(ERROR_INVALID_FUNCTION);
   const uint32_t block = static_cast<uint32_t>(std::min(r.in.size(), r.out.size()));
   // The long form reads the whole data area; the short variant one 512-byte block.
   uint32_t dataArea = block - B::kDataBuffer;
   if (b.DataBufferLength == 1) dataArea = std::min<uint32_t>(dataArea, 512);
-  if (dataArea == 0 || dataArea > (1u << 20)) return Fail(ERROR_INVALID_PARAMETER);
+  if (dataArea == 0 || dataArea > (1u << 20)) return FailWith(ERROR_INVALID_PARAMETER);
   NvmeAdminCommand c;
   c.opcode = b.Command.Opcode;
   c.nsid = b.Command.Nsid;
@@ -126,7 +116,7 @@ bool NvmeMiniport(const LinuxMachine& machine, const OpenDevice& device, Control
   uint32_t transfer = dataArea;
   if (c.opcode == kNvmeGetLogPage) {
     uint32_t asked = (((c.cdw10 >> 16) & 0x7FF) + 1) * 4;
-    if (asked > dataArea) return Fail(ERROR_INVALID_PARAMETER);
+    if (asked > dataArea) return FailWith(ERROR_INVALID_PARAMETER);
     transfer = asked;
   } else if (c.opcode == kNvmeIdentify) {
     transfer = std::min<uint32_t>(dataArea, 4096);
@@ -134,7 +124,7 @@ bool NvmeMiniport(const LinuxMachine& machine, const OpenDevice& device, Control
   std::vector<uint8_t> page(std::max<uint32_t>(transfer, 4096), 0);
   NvmeAdminResult res = machine.Transports().nvme(device.fd, c, page.data(),
                                                   c.opcode == kNvmeIdentify ? 4096 : transfer);
-  if (!res.ok) return Fail(res.error);
+  if (!res.ok) return FailWith(res.error);
   std::vector<uint8_t> sys(block, 0);
   std::copy(r.in.begin(), r.in.begin() + block, sys.begin());
   std::fill(sys.begin() + B::kDataBuffer, sys.end(), 0);
@@ -153,26 +143,17 @@ bool ScsiPassThroughRequest(const LinuxMachine& machine, const OpenDevice& devic
   // SCSI commands reach SCSI disks (SATA disks through the kernel's SCSI
   // translation); an NVMe namespace takes none.
   if (device.kind != OpenDevice::Disk || device.disk.bus == DiskBus::Nvme || device.fd < 0)
-    return Fail(ERROR_INVALID_FUNCTION);
-  if (r.in.size() < S::kSize || r.out.size() < S::kSize) return Fail(ERROR_INVALID_PARAMETER);
-  S s = S::Decode(r.in.data());
-  if (s.Length != S::kSize || s.CdbLength == 0 || s.CdbLength > S::kCdbSize ||
-      s.DataIn > wire::SCSI_IOCTL_DATA_UNSPECIFIED)
-    return Fail(ERROR_INVALID_PARAMETER);
-  uint64_t dataEnd = uint64_t{s.DataBufferOffset} + s.DataTransferLength;
-  uint64_t senseEnd = uint64_t{s.SenseInfoOffset} + s.SenseInfoLength;
-  size_t limit = std::min(r.in.size(), r.out.size());
-  if (s.DataTransferLength && (s.DataBufferOffset < S::kSize || dataEnd > limit))
-    return Fail(ERROR_INVALID_PARAMETER);
-  if (s.SenseInfoLength && (s.SenseInfoOffset < S::kSize || senseEnd > r.out.size()))
-    return Fail(ERROR_INVALID_PARAMETER);
+    return FailWith(ERROR_INVALID_FUNCTION);
+  S s;
+  if (uint32_t error = wire::CheckScsiPassThrough(r.in.data(), r.in.size(), r.out.size(), &s))
+    return FailWith(error);
   std::vector<uint8_t> sys(std::max(r.in.size(), r.out.size()), 0);
   std::copy(r.in.begin(), r.in.end(), sys.begin());
   int direction = s.DataTransferLength == 0 ? 0
                   : s.DataIn == wire::SCSI_IOCTL_DATA_IN ? 1
                   : s.DataIn == wire::SCSI_IOCTL_DATA_OUT ? 2
                                                           : 0;
-  if (s.DataTransferLength && direction == 0) return Fail(ERROR_INVALID_PARAMETER);
+  if (s.DataTransferLength && direction == 0) return FailWith(ERROR_INVALID_PARAMETER);
   uint8_t sense[255] = {};
   uint32_t senseLength = 0;
   SgCompletion c = machine.Transports().scsi(
@@ -180,8 +161,8 @@ bool ScsiPassThroughRequest(const LinuxMachine& machine, const OpenDevice& devic
       s.DataTransferLength ? sys.data() + s.DataBufferOffset : nullptr, s.DataTransferLength,
       std::min<uint32_t>(s.TimeOutValue, 4000000u) * 1000u,
       std::span<uint8_t>(sense, std::max<uint32_t>(s.SenseInfoLength, 1)), &senseLength);
-  if (c.ioctlErrno) return Fail(ErrorFromErrno(c.ioctlErrno));
-  if (c.hostStatus != 0) return Fail(c.hostStatus == 3 ? ERROR_SEM_TIMEOUT : ERROR_IO_DEVICE);
+  if (c.ioctlErrno) return FailWith(ErrorFromErrno(c.ioctlErrno));
+  if (c.hostStatus != 0) return FailWith(c.hostStatus == 3 ? ERROR_SEM_TIMEOUT : ERROR_IO_DEVICE);
   // Like the platform, a command the device refuses completes the request
   // with its status and sense data; the caller reads them.
   uint32_t moved = s.DataTransferLength - std::min(s.DataTransferLength, c.resid);
@@ -200,8 +181,8 @@ bool ScsiPassThroughRequest(const LinuxMachine& machine, const OpenDevice& devic
 }
 
 bool ScsiGetAddress(const OpenDevice& device, ControlRequest& r) {
-  if (device.kind != OpenDevice::Disk) return Fail(ERROR_INVALID_FUNCTION);
-  if (r.out.size() < wire::ScsiAddress::kSize) return Fail(ERROR_INSUFFICIENT_BUFFER);
+  if (device.kind != OpenDevice::Disk) return FailWith(ERROR_INVALID_FUNCTION);
+  if (r.out.size() < wire::ScsiAddress::kSize) return FailWith(ERROR_INSUFFICIENT_BUFFER);
   const LinuxDisk& d = device.disk;
   wire::ScsiAddress a;
   a.PortNumber = static_cast<uint8_t>(d.portNumber);

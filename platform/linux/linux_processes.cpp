@@ -1,28 +1,26 @@
 // Processes and named objects of the real machine. The window-title
-// rendezvous and named mutexes are lock files in the user's runtime folder,
-// held with flock() so they vanish with the process that holds them; the
-// command lines the system starts are carried out with the machine's own
-// means where it has them (diskpart's "detail disk" is answered from sysfs,
+// rendezvous and named mutexes are lock files in the user's runtime folder
+// (platform/named_objects.h), held so that they vanish with the process that
+// holds them; the command lines the system starts are carried out with the
+// machine's own means where it has them (diskpart's "detail disk" is answered from sysfs,
 // linux_diskpart.cpp), and refused (ERROR_FILE_NOT_FOUND, as a program that
 // is not installed) where it has not.
 #include <fcntl.h>
-#include <sys/file.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdlib>
-#include <map>
-#include <mutex>
 #include <sstream>
 #include <vector>
 
+#include "platform/diskpart_script.h"
 #include "platform/errors.h"
 #include "platform/format.h"
 #include "platform/linux/errors_linux.h"
 #include "platform/linux/linux_devices.h"
 #include "platform/linux/linux_diskpart.h"
 #include "platform/linux/linux_machine.h"
+#include "platform/named_objects.h"
 #include "platform/text.h"
 
 namespace zel::linuxbackend {
@@ -31,22 +29,12 @@ using namespace zel::platform;
 
 namespace {
 
+// The folder of the named objects: the user's runtime folder, else one of
+// the temporary directory that carries the user's number.
 std::string RuntimeFolder() {
   const char* run = std::getenv("XDG_RUNTIME_DIR");
-  std::string dir = run && *run == '/' ? std::string(run) + "/ssdzelvane"
-                                      : "/tmp/ssdzelvane-" + std::to_string(::geteuid());
-  ::mkdir(dir.c_str(), 0700);
-  return dir;
-}
-
-// A file name for any title: its FNV-1a hash.
-std::string LockName(const std::string& kind, const std::string& name) {
-  uint64_t h = 1469598103934665603ull;
-  for (unsigned char c : name) {
-    h ^= c;
-    h *= 1099511628211ull;
-  }
-  return RuntimeFolder() + "/" + kind + "-" + Format("%016llx", static_cast<unsigned long long>(h)) + ".lock";
+  return run && *run == '/' ? std::string(run) + "/ssdzelvane"
+                            : "/tmp/ssdzelvane-" + std::to_string(::geteuid());
 }
 
 // Splits a command line at blanks, with "..." quoting.
@@ -73,17 +61,15 @@ std::vector<std::string> Words(const std::string& line) {
 
 class LinuxProcesses final : public Processes {
  public:
-  explicit LinuxProcesses(std::shared_ptr<LinuxMachine> m) : machine_(std::move(m)) {}
-  ~LinuxProcesses() override {
-    for (auto& [token, fd] : held_) ::close(fd);
-  }
+  explicit LinuxProcesses(std::shared_ptr<LinuxMachine> m)
+      : machine_(std::move(m)), objects_(RuntimeFolder(), "") {}
 
   bool RunAndCapture(const std::string& commandLine, std::string* output) override {
     std::vector<std::string> w = Words(commandLine);
     if (w.size() == 5 && (EqualsNoCaseAscii(w[0], "fsutil") || EqualsNoCaseAscii(w[0], "fsutil.exe")) &&
         EqualsNoCaseAscii(w[1], "file") && EqualsNoCaseAscii(w[2], "createnew"))
       return CreateNew(w[3], w[4], output);
-    if (IsDiskpartCommandLine(commandLine)) {
+    if (diskpart::IsDiskpartCommandLine(commandLine)) {
       // Answered here from sysfs and the mount table, in the user's code
       // page as a console program writes.
       std::string text = ToLocaleMultibyteReplacing(RunDiskpart(*machine_, commandLine));
@@ -95,51 +81,13 @@ class LinuxProcesses final : public Processes {
     return false;
   }
 
-  bool FindWindowTitle(const std::string& title) override {
-    int fd = ::open(LockName("window", title).c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return false;
-    bool held = ::flock(fd, LOCK_SH | LOCK_NB) != 0 && errno == EWOULDBLOCK;
-    ::close(fd);
-    return held;
-  }
-
-  std::intptr_t ShowWindowTitle(const std::string& title) override {
-    int fd = ::open(LockName("window", title).c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-    if (fd < 0) return 0;
-    ::flock(fd, LOCK_EX | LOCK_NB);  // a second window of the same title keeps the first one's lock
-    return Hold(fd);
-  }
-
-  void HideWindowTitle(std::intptr_t token) override {
-    std::lock_guard<std::mutex> lock(mutex_);
-    auto it = held_.find(token);
-    if (it == held_.end()) return;
-    ::close(it->second);
-    held_.erase(it);
-  }
-
-  std::intptr_t CreateMutexW(const std::string& name) override {
-    int fd = ::open(LockName("mutex", name).c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-    if (fd < 0) {
-      FailWithErrno(errno);
-      return 0;
-    }
-    // The first holder finds no other; later ones learn that it exists.
-    bool first = ::flock(fd, LOCK_EX | LOCK_NB) == 0;
-    ::flock(fd, LOCK_SH);
-    std::intptr_t token = Hold(fd);
-    SetLastError(first ? ERROR_SUCCESS : ERROR_ALREADY_EXISTS);
-    return token;
-  }
+  bool FindWindowTitle(const std::string& title) override { return objects_.Exists("window", title); }
+  std::intptr_t ShowWindowTitle(const std::string& title) override { return objects_.Hold("window", title); }
+  void HideWindowTitle(std::intptr_t token) override { objects_.Release(token); }
+  // The mutex exists while any process holds a handle to it.
+  std::intptr_t CreateMutexW(const std::string& name) override { return objects_.Create("mutex", name); }
 
  private:
-  std::intptr_t Hold(int fd) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    std::intptr_t token = next_++;
-    held_[token] = fd;
-    return token;
-  }
-
   // "fsutil file createnew PATH SIZE": a file of SIZE bytes whose blocks are
   // reserved on the volume, as the platform's tool makes it.
   bool CreateNew(const std::string& path, const std::string& sizeText, std::string* output) {
@@ -175,9 +123,7 @@ class LinuxProcesses final : public Processes {
   }
 
   std::shared_ptr<LinuxMachine> machine_;
-  std::mutex mutex_;
-  std::map<std::intptr_t, int> held_;
-  std::intptr_t next_ = 1;
+  NamedObjects objects_;
 };
 
 }  // namespace

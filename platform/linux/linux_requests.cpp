@@ -28,13 +28,8 @@ using namespace zel::platform;
 
 namespace {
 
-bool Fail(uint32_t error) {
-  SetLastError(error);
-  return false;
-}
-
 bool AnswerDeviceNumber(ControlRequest& r, uint32_t type, uint32_t number, uint32_t partition) {
-  if (r.out.size() < wire::StorageDeviceNumber::kSize) return Fail(ERROR_INSUFFICIENT_BUFFER);
+  if (r.out.size() < wire::StorageDeviceNumber::kSize) return FailWith(ERROR_INSUFFICIENT_BUFFER);
   wire::StorageDeviceNumber{type, number, partition}.Encode(r.out.data());
   *r.returned = wire::StorageDeviceNumber::kSize;
   return true;
@@ -70,11 +65,11 @@ static_assert(RetrievalPointersLayout::kExtentLcn + 8 == RetrievalPointersLayout
 
 bool VolumeDiskExtents(const VolumeInfo& v, ControlRequest& r) {
   using L = VolumeDiskExtentsLayout;
-  if (v.optical || v.diskNumber < 0 || !v.placement) return Fail(ERROR_INVALID_FUNCTION);
+  if (v.optical || v.diskNumber < 0 || !v.placement) return FailWith(ERROR_INVALID_FUNCTION);
   // A device-mapper or RAID volume lies somewhere inside its partition; its
   // place on the disk is not known, and a wrong one must never be given.
-  if (!v.placement->extentKnown) return Fail(ERROR_INVALID_FUNCTION);
-  if (r.out.size() < L::kSizeWithOneExtent) return Fail(ERROR_INSUFFICIENT_BUFFER);
+  if (!v.placement->extentKnown) return FailWith(ERROR_INVALID_FUNCTION);
+  if (r.out.size() < L::kSizeWithOneExtent) return FailWith(ERROR_INSUFFICIENT_BUFFER);
   uint8_t* o = r.out.data();
   std::memset(o, 0, L::kSizeWithOneExtent);
   PutLE32(o + L::kNumberOfDiskExtents, 1);
@@ -97,11 +92,11 @@ bool FiemapIsDeviceOffset(const std::string& fileSystem) {
 
 bool RetrievalPointers(const OpenDevice& f, ControlRequest& r) {
   using L = RetrievalPointersLayout;
-  if (r.in.size() < L::kInputSize) return Fail(ERROR_INVALID_PARAMETER);
-  if (r.out.size() < L::kExtents) return Fail(ERROR_INSUFFICIENT_BUFFER);
-  if (!FiemapIsDeviceOffset(f.volume.fileSystem)) return Fail(ERROR_INVALID_FUNCTION);
+  if (r.in.size() < L::kInputSize) return FailWith(ERROR_INVALID_PARAMETER);
+  if (r.out.size() < L::kExtents) return FailWith(ERROR_INSUFFICIENT_BUFFER);
+  if (!FiemapIsDeviceOffset(f.volume.fileSystem)) return FailWith(ERROR_INVALID_FUNCTION);
   int64_t startVcn = static_cast<int64_t>(GetLE64(r.in.data()));
-  if (startVcn < 0) return Fail(ERROR_INVALID_PARAMETER);
+  if (startVcn < 0) return FailWith(ERROR_INVALID_PARAMETER);
   struct statfs fs {};
   if (::fstatfs(f.fd, &fs) != 0) return FailWithErrno(errno);
   uint64_t cluster = fs.f_bsize > 0 ? static_cast<uint64_t>(fs.f_bsize) : 4096;
@@ -129,7 +124,7 @@ bool RetrievalPointers(const OpenDevice& f, ControlRequest& r) {
       const struct fiemap_extent& e = fm->fm_extents[i];
       if (e.fe_flags & (FIEMAP_EXTENT_UNKNOWN | FIEMAP_EXTENT_ENCODED | FIEMAP_EXTENT_DATA_INLINE |
                         FIEMAP_EXTENT_NOT_ALIGNED | FIEMAP_EXTENT_DATA_ENCRYPTED))
-        return Fail(ERROR_NOT_SUPPORTED);  // no place on the device that clusters could name
+        return FailWith(ERROR_NOT_SUPPORTED);  // no place on the device that clusters could name
       uint64_t first = e.fe_logical / cluster;
       uint64_t next = (e.fe_logical + e.fe_length + cluster - 1) / cluster;
       if (first > vcnEnd) runs.push_back(Run{vcnEnd, first, -1});  // a hole
@@ -149,7 +144,7 @@ bool RetrievalPointers(const OpenDevice& f, ControlRequest& r) {
     }
     wanted.push_back(run);
   }
-  if (wanted.empty()) return Fail(ERROR_HANDLE_EOF);
+  if (wanted.empty()) return FailWith(ERROR_HANDLE_EOF);
   uint32_t room = static_cast<uint32_t>((r.out.size() - L::kExtents) / L::kExtentSize);
   uint32_t count = std::min<uint32_t>(room, static_cast<uint32_t>(wanted.size()));
   uint8_t* o = r.out.data();
@@ -161,7 +156,7 @@ bool RetrievalPointers(const OpenDevice& f, ControlRequest& r) {
     PutLE64(o + L::kExtents + i * L::kExtentSize + L::kExtentLcn, static_cast<uint64_t>(wanted[i].lcn));
   }
   *r.returned = L::kExtents + count * L::kExtentSize;
-  if (count < wanted.size()) return Fail(ERROR_MORE_DATA);
+  if (count < wanted.size()) return FailWith(ERROR_MORE_DATA);
   return true;
 }
 
@@ -170,7 +165,7 @@ bool RetrievalPointers(const OpenDevice& f, ControlRequest& r) {
 bool DiskControl(const LinuxMachine& machine, const OpenDevice& device, ControlRequest& request) {
   switch (request.code) {
     case IOCTL_STORAGE_GET_DEVICE_NUMBER:
-      if (device.kind != OpenDevice::Disk) return Fail(ERROR_INVALID_FUNCTION);
+      if (device.kind != OpenDevice::Disk) return FailWith(ERROR_INVALID_FUNCTION);
       return AnswerDeviceNumber(request, FILE_DEVICE_DISK, static_cast<uint32_t>(device.disk.number), 0);
     case IOCTL_ATA_PASS_THROUGH: return AtaBuffered(machine, device, request);
     case IOCTL_ATA_PASS_THROUGH_DIRECT: return AtaDirect(machine, device, request);
@@ -181,7 +176,7 @@ bool DiskControl(const LinuxMachine& machine, const OpenDevice& device, ControlR
     case IOCTL_SCSI_MINIPORT: return NvmeMiniport(machine, device, request);
     case IOCTL_SCSI_PASS_THROUGH: return ScsiPassThroughRequest(machine, device, request);
     case IOCTL_SCSI_GET_ADDRESS: return ScsiGetAddress(device, request);
-    default: return Fail(ERROR_INVALID_FUNCTION);
+    default: return FailWith(ERROR_INVALID_FUNCTION);
   }
 }
 
@@ -192,17 +187,17 @@ bool VolumeControl(const LinuxMachine&, const OpenDevice& device, ControlRequest
       if (v.optical) return AnswerDeviceNumber(request, FILE_DEVICE_CD_ROM, 0, 0);
       // A volume on no numbered disk (a virtio disk, a network block
       // device) has no disk number, as a volume on no disk of the platform.
-      if (v.diskNumber < 0 || !v.placement) return Fail(ERROR_INVALID_FUNCTION);
+      if (v.diskNumber < 0 || !v.placement) return FailWith(ERROR_INVALID_FUNCTION);
       return AnswerDeviceNumber(request, FILE_DEVICE_DISK, static_cast<uint32_t>(v.diskNumber),
                                 v.placement->partition);
     case IOCTL_VOLUME_GET_VOLUME_DISK_EXTENTS: return VolumeDiskExtents(v, request);
-    default: return Fail(ERROR_INVALID_FUNCTION);
+    default: return FailWith(ERROR_INVALID_FUNCTION);
   }
 }
 
 bool FileControl(const LinuxMachine&, const OpenDevice& device, ControlRequest& request) {
   if (request.code == FSCTL_GET_RETRIEVAL_POINTERS) return RetrievalPointers(device, request);
-  return Fail(ERROR_INVALID_FUNCTION);
+  return FailWith(ERROR_INVALID_FUNCTION);
 }
 
 }  // namespace zel::linuxbackend

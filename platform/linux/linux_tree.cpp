@@ -9,6 +9,7 @@
 #include "platform/errors.h"
 #include "platform/linux/linux_machine.h"
 #include "platform/text.h"
+#include "platform/wire/setup.h"
 
 namespace zel::linuxbackend {
 
@@ -50,9 +51,9 @@ class LinuxTree final : public DeviceTree {
   bool SetupDiEnumDeviceInterfaces(HDEVINFO id, const GUID& interfaceClass, uint32_t index) override {
     std::lock_guard<std::mutex> lock(mutex_);
     Set* set = Find(id);
-    if (!set) return Fail(ERROR_INVALID_HANDLE);
+    if (!set) return FailWith(ERROR_INVALID_HANDLE);
     if (!set->interfaces || !(set->interfaceClass == interfaceClass) || index >= set->paths.size())
-      return Fail(ERROR_NO_MORE_ITEMS);
+      return FailWith(ERROR_NO_MORE_ITEMS);
     return true;
   }
 
@@ -60,22 +61,24 @@ class LinuxTree final : public DeviceTree {
                                         uint32_t detailSize, uint32_t* requiredSize) override {
     std::lock_guard<std::mutex> lock(mutex_);
     Set* set = Find(id);
-    if (!set) return Fail(ERROR_INVALID_HANDLE);
-    if (!set->interfaces || index >= set->paths.size()) return Fail(ERROR_NO_MORE_ITEMS);
+    if (!set) return FailWith(ERROR_INVALID_HANDLE);
+    if (!set->interfaces || index >= set->paths.size()) return FailWith(ERROR_NO_MORE_ITEMS);
+    using D = wire::SpDeviceInterfaceDetailW;
     std::string path = Utf8ToUtf16LeBytes(set->paths[index], true);
-    uint32_t needed = 4 + static_cast<uint32_t>(path.size());
+    uint32_t needed = D::kDevicePath + static_cast<uint32_t>(path.size());
     if (requiredSize) *requiredSize = needed;
-    if (detail && detailSize >= 4 && GetLE32(detail) != 6) return Fail(ERROR_INVALID_PARAMETER);
-    if (!detail || detailSize < needed) return Fail(ERROR_INSUFFICIENT_BUFFER);
-    std::copy(path.begin(), path.end(), detail + 4);
+    if (detail && detailSize >= D::kDevicePath && GetLE32(detail + D::kCbSize) != D::kCbSizeValue)
+      return FailWith(ERROR_INVALID_PARAMETER);
+    if (!detail || detailSize < needed) return FailWith(ERROR_INSUFFICIENT_BUFFER);
+    std::copy(path.begin(), path.end(), detail + D::kDevicePath);
     return true;
   }
 
   bool SetupDiEnumDeviceInfo(HDEVINFO id, uint32_t index, uint32_t* devInst) override {
     std::lock_guard<std::mutex> lock(mutex_);
     Set* set = Find(id);
-    if (!set) return Fail(ERROR_INVALID_HANDLE);
-    if (set->interfaces || index >= set->controllers.size()) return Fail(ERROR_NO_MORE_ITEMS);
+    if (!set) return FailWith(ERROR_INVALID_HANDLE);
+    if (set->interfaces || index >= set->controllers.size()) return FailWith(ERROR_NO_MORE_ITEMS);
     if (devInst) *devInst = DevInstOf(set->controllers[index].instanceId);
     return true;
   }
@@ -102,19 +105,19 @@ class LinuxTree final : public DeviceTree {
                                  uint32_t* requiredSize) override {
     std::lock_guard<std::mutex> lock(mutex_);
     Set* set = Find(id);
-    if (!set) return Fail(ERROR_INVALID_HANDLE);
-    if (set->interfaces || index >= set->controllers.size()) return Fail(ERROR_NO_MORE_ITEMS);
+    if (!set) return FailWith(ERROR_INVALID_HANDLE);
+    if (set->interfaces || index >= set->controllers.size()) return FailWith(ERROR_NO_MORE_ITEMS);
     const StorageController& c = set->controllers[index];
     uint32_t value = 0;
-    if (!c.link) return Fail(ERROR_NOT_FOUND);
+    if (!c.link) return FailWith(ERROR_NOT_FOUND);
     if (key == DEVPKEY_PciDevice_CurrentLinkSpeed) value = c.link->currentSpeed;
     else if (key == DEVPKEY_PciDevice_CurrentLinkWidth) value = c.link->currentWidth;
     else if (key == DEVPKEY_PciDevice_MaxLinkSpeed) value = c.link->maxSpeed;
     else if (key == DEVPKEY_PciDevice_MaxLinkWidth) value = c.link->maxWidth;
-    else return Fail(ERROR_NOT_FOUND);
+    else return FailWith(ERROR_NOT_FOUND);
     if (propertyType) *propertyType = DEVPROP_TYPE_UINT32;
     if (requiredSize) *requiredSize = 4;
-    if (!buffer || bufferSize < 4) return Fail(ERROR_INSUFFICIENT_BUFFER);
+    if (!buffer || bufferSize < 4) return FailWith(ERROR_INSUFFICIENT_BUFFER);
     PutLE32(buffer, value);
     return true;
   }
@@ -170,11 +173,6 @@ class LinuxTree final : public DeviceTree {
     std::vector<std::string> paths;
     std::vector<StorageController> controllers;
   };
-
-  static bool Fail(uint32_t error) {
-    SetLastError(error);
-    return false;
-  }
 
   Set* Find(HDEVINFO id) {
     auto it = sets_.find(id);

@@ -5,14 +5,14 @@
 #include <sys/statvfs.h>
 #include <sys/utsname.h>
 
-#include "platform/bytes.h"
-#include "platform/format.h"
 #include "platform/linux/inventory_sources.h"
 #include "platform/linux/linux_devices.h"
 #include "platform/linux/linux_machine.h"
 #include "platform/linux/linux_wmi.h"
 #include "platform/text.h"
 #include "platform/wql/model_com.h"
+#include "platform/wql/storage_objects.h"
+#include "platform/wql/system_objects.h"
 
 namespace zel::linuxbackend {
 
@@ -22,11 +22,9 @@ using wql::ObjectModel;
 
 namespace {
 
-constexpr const char* kDiskClassGuid = "{4d36e967-e325-11ce-bfc1-08002be10318}";
-constexpr const char* kHdcClassGuid = "{4d36e96a-e325-11ce-bfc1-08002be10318}";
-constexpr const char* kScsiAdapterClassGuid = "{4d36e97b-e325-11ce-bfc1-08002be10318}";
-
-Variant TextOrNull(const std::string& text) { return text.empty() ? Variant::Null() : Variant::Bstr(text); }
+Variant TextOrNull(const std::string& text) {
+  return text.empty() ? Variant::Null() : Variant::Bstr(text);
+}
 
 std::string Trim(std::string s) {
   while (!s.empty() && (s.back() == ' ' || s.back() == '\0')) s.pop_back();
@@ -62,148 +60,62 @@ std::string Machine(const HostFiles& files) {
   return ::uname(&u) == 0 ? std::string(u.machine) : std::string();
 }
 
-void Declare(ObjectModel& m) {
-  for (const char* c : {"Win32_DiskDrive", "Win32_LogicalDisk", "Win32_PnPEntity", "Win32_IDEController",
-                        "Win32_SCSIController", "Win32_PnPSignedDriver", "Win32_Processor"})
-    m.DeclareClass(c, "DeviceID");
-  m.DeclareClass("Win32_OperatingSystem", "Name");
-  m.DeclareClass("Win32_ComputerSystem", "Name");
-  m.DeclareClass("Win32_BaseBoard", "Tag");
-  m.DeclareClass("Win32_BIOS", "Name");
-  m.DeclareClass("Win32_PhysicalMemory", "Tag");
-  m.DeclareAssociation("Win32_IDEControllerDevice", {"Antecedent", "Dependent"});
-  m.DeclareAssociation("Win32_SCSIControllerDevice", {"Antecedent", "Dependent"});
-  m.DeclareAssociation("Win32_PnPDevice", {"SameElement", "SystemElement"});
-}
-
-void AddSystem(ObjectModel& m, const HostFiles& files, const std::vector<VolumeInfo>& volumes) {
+wql::SystemInventory SystemInventoryOf(const HostFiles& files, const std::vector<VolumeInfo>& volumes) {
+  wql::SystemInventory s;
   std::string hostname = files.Attribute("/proc/sys/kernel/hostname");
-  if (hostname.empty()) hostname = "localhost";
-  m.SetComputerName(ToUpperAscii(hostname));
-  int32_t width = AddressWidthOfMachine(Machine(files));
-  std::string osName = OsNameFromOsRelease(files.Read("/etc/os-release").value_or(
+  s.computerName = ToUpperAscii(hostname.empty() ? std::string("localhost") : hostname);
+  s.addressWidth = AddressWidthOfMachine(Machine(files));
+  s.osCaption = OsNameFromOsRelease(files.Read("/etc/os-release").value_or(
       files.Read("/usr/lib/os-release").value_or(std::string())));
   std::string rootDevice;
   for (const VolumeInfo& v : volumes)
     if (v.mountPoint == "/") rootDevice = v.placement ? "/dev/" + v.placement->diskName : std::string();
-  {
-    Object o("Win32_OperatingSystem");
-    // The platform's form: product name, "|", system folder, "|", boot device.
-    o.Set("Name", Variant::Bstr(osName + "|/|" + rootDevice));
-    o.Set("Caption", Variant::Bstr(osName));
-    o.Set("Version", Variant::Bstr(files.Attribute("/proc/sys/kernel/osrelease")));
-    o.Set("OSArchitecture", Variant::Bstr(width == 64 ? "64-bit" : "32-bit"));
-    o.Set("CSName", Variant::Bstr(ToUpperAscii(hostname)));
-    m.Add(std::move(o));
-  }
+  // The platform's form: product name, "|", system folder, "|", boot device.
+  s.osName = s.osCaption + "|/|" + rootDevice;
+  s.osVersion = files.Attribute("/proc/sys/kernel/osrelease");
+
   CpuInfo cpu = ParseCpuInfo(files.Read("/proc/cpuinfo").value_or(std::string()));
-  for (uint32_t i = 0; i < cpu.packages; ++i) {
-    Object o("Win32_Processor");
-    o.Set("DeviceID", Variant::Bstr("CPU" + std::to_string(i)));
-    o.Set("Name", Variant::Bstr(cpu.modelName));
-    o.Set("AddressWidth", Variant::I4(width));
-    o.Set("DataWidth", Variant::I4(width));
-    o.Set("Manufacturer", Variant::Bstr(cpu.vendor));
-    o.Set("NumberOfLogicalProcessors", Variant::I4(static_cast<int32_t>(cpu.logicalProcessors / cpu.packages)));
-    if (cpu.mhz) o.Set("CurrentClockSpeed", Variant::I4(static_cast<int32_t>(cpu.mhz)));
-    m.Add(std::move(o));
-  }
+  s.processorCount = static_cast<int>(cpu.packages);
+  s.processor.name = cpu.modelName;
+  s.processor.manufacturer = cpu.vendor;
+  if (cpu.packages) s.processor.logicalProcessors = static_cast<int32_t>(cpu.logicalProcessors / cpu.packages);
+  if (cpu.mhz) s.processor.clockMhz = static_cast<int32_t>(cpu.mhz);
+
   DmiInfo dmi = ReadDmi(files);
   std::optional<uint64_t> memory = TotalMemoryBytes(files.Read("/proc/meminfo").value_or(std::string()));
-  {
-    Object o("Win32_ComputerSystem");
-    o.Set("Name", Variant::Bstr(ToUpperAscii(hostname)));
-    o.Set("TotalPhysicalMemory", memory ? Variant::Bstr(std::to_string(*memory)) : Variant::Null());
-    o.Set("Manufacturer", TextOrNull(dmi.systemVendor));
-    o.Set("Model", TextOrNull(dmi.productName));
-    o.Set("SystemType", Variant::Bstr(width == 64 ? "x64-based PC" : "X86-based PC"));
-    m.Add(std::move(o));
-  }
-  {
-    Object o("Win32_BaseBoard");
-    o.Set("Tag", Variant::Bstr("Base Board"));
-    o.Set("Manufacturer", TextOrNull(dmi.boardVendor));
-    o.Set("Product", TextOrNull(dmi.boardName));
-    m.Add(std::move(o));
-  }
-  {
-    Object o("Win32_BIOS");
-    o.Set("Name", Variant::Bstr(dmi.biosVersion.empty() ? std::string("BIOS") : dmi.biosVersion));
-    o.Set("SMBIOSBIOSVersion", TextOrNull(dmi.biosVersion));
-    o.Set("Manufacturer", TextOrNull(dmi.biosVendor));
-    o.Set("Version", TextOrNull(dmi.biosVersion));
-    m.Add(std::move(o));
-  }
+  s.totalMemory = memory ? Variant::Bstr(std::to_string(*memory)) : Variant::Null();
+  s.systemManufacturer = TextOrNull(dmi.systemVendor);
+  s.systemModel = TextOrNull(dmi.productName);
+  s.boardManufacturer = TextOrNull(dmi.boardVendor);
+  s.boardProduct = TextOrNull(dmi.boardName);
+  s.biosName = dmi.biosVersion.empty() ? std::string("BIOS") : dmi.biosVersion;
+  s.biosVersion = TextOrNull(dmi.biosVersion);
+  s.biosManufacturer = TextOrNull(dmi.biosVendor);
+
   // Memory modules need the SMBIOS table, which only root may read; without
   // it there are none to list.
-  std::optional<std::string> smbios = files.Read("/sys/firmware/dmi/tables/DMI");
-  if (smbios) {
-    std::vector<MemoryModule> modules = ParseSmbiosMemory(
-        std::span<const uint8_t>(reinterpret_cast<const uint8_t*>(smbios->data()), smbios->size()));
-    for (size_t i = 0; i < modules.size(); ++i) {
-      const MemoryModule& mod = modules[i];
-      Object o("Win32_PhysicalMemory");
-      o.Set("Tag", Variant::Bstr("Physical Memory " + std::to_string(i)));
-      o.Set("DeviceLocator", Variant::Bstr(mod.deviceLocator));
-      o.Set("BankLabel", Variant::Bstr(mod.bankLabel));
-      o.Set("Manufacturer", Variant::Bstr(mod.manufacturer));
-      o.Set("Capacity", Variant::Bstr(std::to_string(mod.capacityBytes)));
-      o.Set("Speed", Variant::I4(static_cast<int32_t>(mod.speed)));
-      o.Set("MemoryType", Variant::I4(0));
-      o.Set("SMBIOSMemoryType", Variant::I4(static_cast<int32_t>(mod.memoryType)));
-      o.Set("PartNumber", Variant::Bstr(mod.partNumber));
-      o.Set("SerialNumber", Variant::Bstr(mod.serialNumber));
-      m.Add(std::move(o));
-    }
+  if (std::optional<std::string> smbios = files.Read("/sys/firmware/dmi/tables/DMI")) {
+    for (const MemoryModule& mod : ParseSmbiosMemory(std::span<const uint8_t>(
+             reinterpret_cast<const uint8_t*>(smbios->data()), smbios->size())))
+      s.modules.push_back({Variant::Bstr(mod.deviceLocator), Variant::Bstr(mod.bankLabel),
+                           Variant::Bstr(mod.manufacturer), Variant::Bstr(std::to_string(mod.capacityBytes)),
+                           Variant::I4(static_cast<int32_t>(mod.speed)), Variant::I4(0),
+                           Variant::Bstr(mod.partNumber), Variant::I4(static_cast<int32_t>(mod.memoryType)),
+                           Variant::Bstr(mod.serialNumber)});
   }
+  return s;
 }
 
-const char* ControllerClass(const StorageController& c) {
-  return c.IsIdeClass() ? "Win32_IDEController" : "Win32_SCSIController";
-}
-
-void AddControllers(ObjectModel& m, const std::vector<StorageController>& controllers) {
-  for (const StorageController& c : controllers) {
-    bool ide = c.IsIdeClass();
-    Object ctl(ControllerClass(c));
-    ctl.Set("Name", Variant::Bstr(c.name));
-    ctl.Set("Caption", Variant::Bstr(c.name));
-    ctl.Set("Description", Variant::Bstr(c.name));
-    ctl.Set("DeviceID", Variant::Bstr(c.instanceId));
-    ctl.Set("PNPDeviceID", Variant::Bstr(c.instanceId));
-    ctl.Set("Status", Variant::Bstr("OK"));
-    m.Add(std::move(ctl));
-
-    Object entity("Win32_PnPEntity");
-    entity.Set("DeviceID", Variant::Bstr(c.instanceId));
-    entity.Set("PNPDeviceID", Variant::Bstr(c.instanceId));
-    entity.Set("Name", Variant::Bstr(c.name));
-    entity.Set("Caption", Variant::Bstr(c.name));
-    entity.Set("HardwareID", Variant::BstrArray(c.hardwareIds));
-    entity.Set("PNPClass", Variant::Bstr(ide ? "HDC" : "SCSIAdapter"));
-    entity.Set("ClassGuid", Variant::Bstr(ide ? kHdcClassGuid : kScsiAdapterClassGuid));
-    entity.Set("Service", TextOrNull(c.driver));
-    entity.Set("Status", Variant::Bstr("OK"));
-    m.Add(std::move(entity));
-
-    Object same("Win32_PnPDevice");
-    same.Set("SameElement", Variant::Bstr(m.PathOf("Win32_PnPEntity", c.instanceId)));
-    same.Set("SystemElement", Variant::Bstr(m.PathOf(ControllerClass(c), c.instanceId)));
-    m.Add(std::move(same));
-
-    // A function without a bound driver has no signed-driver object.
-    if (!c.driver.empty()) {
-      Object driver("Win32_PnPSignedDriver");
-      driver.Set("DeviceID", Variant::Bstr(c.instanceId));
-      driver.Set("DeviceName", Variant::Bstr(c.name));
-      driver.Set("DriverProviderName", Variant::Bstr("Linux"));
-      driver.Set("DriverVersion", Variant::Bstr(c.driverVersion));
-      driver.Set("DriverName", Variant::Bstr(c.driver));
-      driver.Set("HardWareID", Variant::Bstr(c.hardwareIds.front()));
-      driver.Set("DeviceClass", Variant::Bstr(ide ? "HDC" : "SCSIADAPTER"));
-      m.Add(std::move(driver));
-    }
-  }
+wql::StorageInventory::Controller ControllerObjectsOf(const StorageController& c) {
+  wql::StorageInventory::Controller ctl;
+  ctl.deviceId = c.instanceId;
+  ctl.name = c.name;
+  ctl.scsi = !c.IsIdeClass();
+  ctl.hardwareIds = c.hardwareIds;
+  ctl.service = c.driver;
+  // A function without a bound driver has no signed-driver object.
+  if (!c.driver.empty()) ctl.driver = {"Linux", c.driverVersion, c.driver, c.hardwareIds.front()};
+  return ctl;
 }
 
 }  // namespace
@@ -220,91 +132,50 @@ std::string DiskModelText(const HostFiles& files, const LinuxDisk& d) {
 
 namespace {
 
-void AddDisks(ObjectModel& m, const HostFiles& files, const DiskScan& scan,
-              const std::vector<StorageController>& controllers) {
-  for (const LinuxDisk& d : scan.disks) {
-    std::string model = DiskModelText(files, d), serial = d.serial, firmware = d.revision;
-    if (d.bus == DiskBus::Ata) {
-      if (std::optional<AtaIdentity> id = ReadAtaIdentity(files, d)) {
-        serial = id->serial;
-        firmware = id->firmware;
-      }
-    }
-    std::string deviceId = Format("\\\\.\\PHYSICALDRIVE%d", d.number);
-    Object disk("Win32_DiskDrive");
-    disk.Set("Index", Variant::I4(d.number));
-    disk.Set("DeviceID", Variant::Bstr(deviceId));
-    disk.Set("InterfaceType", Variant::Bstr(d.InterfaceType()));
-    disk.Set("Model", Variant::Bstr(model));
-    disk.Set("Caption", Variant::Bstr(model));
-    disk.Set("Size", Variant::Bstr(std::to_string(d.sizeBytes)));
-    disk.Set("PNPDeviceID", Variant::Bstr(d.pnpDeviceId));
-    disk.Set("SerialNumber", Variant::Bstr(serial));
-    disk.Set("FirmwareRevision", Variant::Bstr(firmware));
-    disk.Set("MediaType", Variant::Bstr(d.bus == DiskBus::Usb || d.removable ? "External hard disk media"
-                                                                             : "Fixed hard disk media"));
-    disk.Set("BytesPerSector", Variant::I4(static_cast<int32_t>(d.logicalBlockSize)));
-    disk.Set("Status", Variant::Bstr("OK"));
-    m.Add(std::move(disk));
-
-    Object entity("Win32_PnPEntity");
-    entity.Set("DeviceID", Variant::Bstr(d.pnpDeviceId));
-    entity.Set("PNPDeviceID", Variant::Bstr(d.pnpDeviceId));
-    entity.Set("Name", Variant::Bstr(model));
-    entity.Set("Caption", Variant::Bstr(model));
-    size_t cut = d.pnpDeviceId.rfind('\\');
-    entity.Set("HardwareID", Variant::BstrArray({d.pnpDeviceId.substr(0, cut), "GenDisk"}));
-    entity.Set("PNPClass", Variant::Bstr("DiskDrive"));
-    entity.Set("ClassGuid", Variant::Bstr(kDiskClassGuid));
-    entity.Set("Service", Variant::Bstr(d.bus == DiskBus::Nvme ? "nvme" : "sd"));
-    entity.Set("Status", Variant::Bstr("OK"));
-    m.Add(std::move(entity));
-
-    Object same("Win32_PnPDevice");
-    same.Set("SameElement", Variant::Bstr(m.PathOf("Win32_PnPEntity", d.pnpDeviceId)));
-    same.Set("SystemElement", Variant::Bstr(m.PathOf("Win32_DiskDrive", deviceId)));
-    m.Add(std::move(same));
-
-    Object driver("Win32_PnPSignedDriver");
-    driver.Set("DeviceID", Variant::Bstr(d.pnpDeviceId));
-    driver.Set("DeviceName", Variant::Bstr(model));
-    driver.Set("DriverProviderName", Variant::Bstr("Linux"));
-    driver.Set("DriverVersion", Variant::Bstr(files.Attribute("/proc/sys/kernel/osrelease")));
-    driver.Set("DeviceClass", Variant::Bstr("DISKDRIVE"));
-    m.Add(std::move(driver));
-
-    // The controller behind the disk, when it is a storage controller (a USB
-    // disk's host controller is none).
-    for (const StorageController& c : controllers) {
-      if (c.address != d.pciAddress) continue;
-      Object link(c.IsIdeClass() ? "Win32_IDEControllerDevice" : "Win32_SCSIControllerDevice");
-      link.Set("Antecedent", Variant::Bstr(m.PathOf(ControllerClass(c), c.instanceId)));
-      link.Set("Dependent", Variant::Bstr(m.PathOf("Win32_PnPEntity", d.pnpDeviceId)));
-      m.Add(std::move(link));
+wql::StorageInventory::Disk DiskObjectsOf(const HostFiles& files, const LinuxDisk& d,
+                                         const std::vector<StorageController>& controllers) {
+  wql::StorageInventory::Disk disk;
+  disk.index = d.number;
+  disk.pnpDeviceId = d.pnpDeviceId;
+  disk.interfaceType = d.InterfaceType();
+  disk.model = DiskModelText(files, d);
+  disk.serial = d.serial;
+  disk.firmware = d.revision;
+  if (d.bus == DiskBus::Ata) {
+    if (std::optional<AtaIdentity> id = ReadAtaIdentity(files, d)) {
+      disk.serial = id->serial;
+      disk.firmware = id->firmware;
     }
   }
+  disk.sizeBytes = d.sizeBytes;
+  disk.bytesPerSector = static_cast<int32_t>(d.logicalBlockSize);
+  disk.external = d.bus == DiskBus::Usb || d.removable;
+  disk.service = d.bus == DiskBus::Nvme ? "nvme" : "sd";
+  disk.driverProvider = "Linux";
+  disk.driverVersion = files.Attribute("/proc/sys/kernel/osrelease");
+  // The controller behind the disk, when it is a storage controller (a USB
+  // disk's host controller is none).
+  for (size_t i = 0; i < controllers.size(); ++i)
+    if (controllers[i].address == d.pciAddress) {
+      disk.controller = static_cast<int>(i);
+      break;
+    }
+  return disk;
 }
 
-void AddVolumes(ObjectModel& m, const HostFiles& files, const std::vector<VolumeInfo>& volumes) {
-  for (const VolumeInfo& v : volumes) {
-    std::string name = std::string(1, v.letter) + ":";
-    struct statvfs st {};
-    bool sized = ::statvfs(files.Path(v.mountPoint).c_str(), &st) == 0;
-    Object o("Win32_LogicalDisk");
-    o.Set("DeviceID", Variant::Bstr(name));
-    o.Set("Name", Variant::Bstr(name));
-    o.Set("Caption", Variant::Bstr(name));
-    o.Set("DriveType", Variant::I4(v.optical ? 5 : 3));
-    o.Set("Description", Variant::Bstr(v.optical ? "CD-ROM Disc" : "Local Fixed Disk"));
-    o.Set("FileSystem", Variant::Bstr(v.fileSystem));
-    o.Set("Size", sized ? Variant::Bstr(std::to_string(uint64_t{st.f_blocks} * st.f_frsize)) : Variant::Null());
+wql::StorageInventory::Volume VolumeObjectsOf(const HostFiles& files, const VolumeInfo& v) {
+  wql::StorageInventory::Volume volume;
+  volume.letter = v.letter;
+  volume.optical = v.optical;
+  volume.fileSystem = v.fileSystem;
+  struct statvfs st {};
+  if (::statvfs(files.Path(v.mountPoint).c_str(), &st) == 0) {
+    volume.sizeBytes = uint64_t{st.f_blocks} * st.f_frsize;
     // What the user may still fill, as the platform reports a volume's free space.
-    o.Set("FreeSpace", sized ? Variant::Bstr(std::to_string(uint64_t{st.f_bavail} * st.f_frsize))
-                             : Variant::Null());
-    o.Set("VolumeName", Variant::Bstr(""));
-    o.Set("MountPoint", Variant::Bstr(v.mountPoint));
-    m.Add(std::move(o));
+    volume.freeBytes = uint64_t{st.f_bavail} * st.f_frsize;
   }
+  volume.mountPoint = v.mountPoint;
+  return volume;
 }
 
 }  // namespace
@@ -314,12 +185,14 @@ std::shared_ptr<ObjectModel> BuildLinuxObjectModel(const LinuxMachine& machine) 
   DiskScan scan = machine.Disks();
   std::vector<StorageController> controllers = machine.Controllers();
   std::vector<VolumeInfo> volumes = ListVolumes(machine, scan);
-  auto model = std::make_shared<ObjectModel>();
-  Declare(*model);
-  AddSystem(*model, files, volumes);
-  AddControllers(*model, controllers);
-  AddDisks(*model, files, scan, controllers);
-  AddVolumes(*model, files, volumes);
+  wql::SystemInventory system = SystemInventoryOf(files, volumes);
+  auto model = std::make_shared<ObjectModel>(system.computerName);
+  wql::AddSystemObjects(*model, system);
+  wql::StorageInventory storage;
+  for (const StorageController& c : controllers) storage.controllers.push_back(ControllerObjectsOf(c));
+  for (const LinuxDisk& d : scan.disks) storage.disks.push_back(DiskObjectsOf(files, d, controllers));
+  for (const VolumeInfo& v : volumes) storage.volumes.push_back(VolumeObjectsOf(files, v));
+  wql::AddStorageObjects(*model, storage);
   return model;
 }
 

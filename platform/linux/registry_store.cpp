@@ -352,19 +352,7 @@ LSTATUS RegistryStore::RegQueryValueExW(HKEY key, const std::string& valueName, 
     v.type = static_cast<uint32_t>(s.ColumnInt(0));
     v.data = s.ColumnBlob(1);
   }
-  if (type) *type = v.type;
-  uint32_t size = static_cast<uint32_t>(v.data.size());
-  if (!data) {
-    if (dataSize) *dataSize = size;
-    return ERROR_SUCCESS;
-  }
-  if (*dataSize < size) {
-    *dataSize = size;
-    return ERROR_MORE_DATA;
-  }
-  std::copy(v.data.begin(), v.data.end(), data);
-  *dataSize = size;
-  return ERROR_SUCCESS;
+  return AnswerValueQuery(v.type, v.data, type, data, dataSize);
 }
 
 LSTATUS RegistryStore::RegSetValueExW(HKEY key, const std::string& valueName, uint32_t type,

@@ -145,11 +145,6 @@ bool VerbatimPage(uint8_t* page, size_t pageSize, const Json& section,
   return true;
 }
 
-bool Fail(uint32_t error) {
-  SetLastError(error);
-  return false;
-}
-
 // Fills a data area of `capacity` bytes with the answer: the page, nothing
 // (zeros) or a part of it (a "short" fault). Returns the bytes answered.
 uint32_t FillData(uint8_t* dst, size_t capacity, const uint8_t* page, size_t pageSize, bool zeros,
@@ -288,12 +283,12 @@ bool NvmeDrive::AdapterControl(Request& r) {
 bool NvmeDrive::StorageQuery(Request& r) {
   using Q = StorageProtocolQuery;
   using P = wire::StorageProtocolSpecificData;
-  if (r.in.size() < Q::kAdditionalParameters) return Fail(ERROR_INVALID_PARAMETER);
+  if (r.in.size() < Q::kAdditionalParameters) return FailWith(ERROR_INVALID_PARAMETER);
   uint32_t property = GetLE32(r.in.data() + Q::kPropertyId);
   if (property != wire::StorageAdapterProtocolSpecificProperty &&
       property != wire::StorageDeviceProtocolSpecificProperty)
-    return Fail(ERROR_INVALID_FUNCTION);  // a property this disk does not describe
-  if (r.in.size() < Q::kDataOffset) return Fail(ERROR_INVALID_PARAMETER);
+    return FailWith(ERROR_INVALID_FUNCTION);  // a property this disk does not describe
+  if (r.in.size() < Q::kDataOffset) return FailWith(ERROR_INVALID_PARAMETER);
   Q q = Q::Decode(r.in.data());
   const P& pd = q.Protocol;
 
@@ -301,37 +296,37 @@ bool NvmeDrive::StorageQuery(Request& r) {
                    : pd.DataType == wire::NVMeDataTypeLogPage ? wire::NVME_ADMIN_COMMAND_GET_LOG_PAGE
                                                               : -1;
   std::optional<Fault> fault = TakeFault("storage_query", -1, -1, opcode);
-  if (Fails(fault)) return Fail(fault->error);
-  if (forms_.storageQuery == FormMode::Absent) return Fail(ERROR_INVALID_FUNCTION);
-  if (q.QueryType != wire::PropertyStandardQuery) return Fail(ERROR_INVALID_PARAMETER);
-  if (pd.ProtocolType != wire::ProtocolTypeNvme) return Fail(ERROR_NOT_SUPPORTED);
+  if (Fails(fault)) return FailWith(fault->error);
+  if (forms_.storageQuery == FormMode::Absent) return FailWith(ERROR_INVALID_FUNCTION);
+  if (q.QueryType != wire::PropertyStandardQuery) return FailWith(ERROR_INVALID_PARAMETER);
+  if (pd.ProtocolType != wire::ProtocolTypeNvme) return FailWith(ERROR_NOT_SUPPORTED);
 
   const uint8_t* page = nullptr;
   size_t pageSize = 0;
   if (pd.DataType == wire::NVMeDataTypeIdentify) {
     if (pd.ProtocolDataRequestValue != wire::NVME_IDENTIFY_CNS_CONTROLLER ||
         pd.ProtocolDataRequestSubValue != 0)
-      return Fail(ERROR_INVALID_PARAMETER);
+      return FailWith(ERROR_INVALID_PARAMETER);
     page = identify_.data();
     pageSize = kIdentifySize;
   } else if (pd.DataType == wire::NVMeDataTypeLogPage) {
     if (pd.ProtocolDataRequestValue != wire::NVME_LOG_PAGE_HEALTH_INFO ||
         pd.ProtocolDataRequestSubValue != wire::NVME_NAMESPACE_ALL)
-      return Fail(ERROR_INVALID_PARAMETER);
+      return FailWith(ERROR_INVALID_PARAMETER);
     page = health_.data();
     pageSize = kHealthLogSize;
   } else {
-    return Fail(ERROR_NOT_SUPPORTED);
+    return FailWith(ERROR_NOT_SUPPORTED);
   }
   if (pd.FixedProtocolReturnData != 0 || pd.ProtocolDataRequestSubValue2 != 0 ||
       pd.ProtocolDataRequestSubValue3 != 0 || pd.ProtocolDataRequestSubValue4 != 0)
-    return Fail(ERROR_INVALID_PARAMETER);
+    return FailWith(ERROR_INVALID_PARAMETER);
   // The data area lies after the protocol data, inside the reply buffer, and
   // holds at least the whole page.
   uint64_t dataStart = uint64_t{Q::kAdditionalParameters} + pd.ProtocolDataOffset;
   if (pd.ProtocolDataOffset < P::kSize || pd.ProtocolDataLength < pageSize)
-    return Fail(ERROR_INVALID_PARAMETER);
-  if (dataStart + pd.ProtocolDataLength > r.out.size()) return Fail(ERROR_INSUFFICIENT_BUFFER);
+    return FailWith(ERROR_INVALID_PARAMETER);
+  if (dataStart + pd.ProtocolDataLength > r.out.size()) return FailWith(ERROR_INSUFFICIENT_BUFFER);
 
   StartReply(r);
   uint32_t answered = FillData(r.out.data() + dataStart, pd.ProtocolDataLength, page, pageSize,
@@ -346,8 +341,8 @@ bool NvmeDrive::StorageQuery(Request& r) {
 
 // IOCTL_SCSI_GET_ADDRESS: the port the disk's adapter has.
 bool NvmeDrive::ScsiAddress(Request& r) {
-  if (auto f = TakeFault("scsi_address"); Fails(f)) return Fail(f->error);
-  if (r.out.size() < wire::ScsiAddress::kSize) return Fail(ERROR_INSUFFICIENT_BUFFER);
+  if (auto f = TakeFault("scsi_address"); Fails(f)) return FailWith(f->error);
+  if (r.out.size() < wire::ScsiAddress::kSize) return FailWith(ERROR_INSUFFICIENT_BUFFER);
   wire::ScsiAddress a;
   a.PortNumber = static_cast<uint8_t>(scsiPort_);
   a.Encode(r.out.data());
@@ -379,21 +374,15 @@ bool CdbIs(const uint8_t* cdb, const uint8_t (&expected)[10]) {
 // CONDITION and sense data while the request itself succeeds.
 bool NvmeDrive::Tunnel(Request& r) {
   using S = ScsiPassThrough;
-  if (r.in.size() < S::kSize) return Fail(ERROR_INVALID_PARAMETER);
-  S s = S::Decode(r.in.data());
-  if (s.Length != S::kSize || s.CdbLength == 0 || s.CdbLength > S::kCdbSize ||
-      s.DataIn > wire::SCSI_IOCTL_DATA_UNSPECIFIED)
-    return Fail(ERROR_INVALID_PARAMETER);
-  uint64_t dataEnd = uint64_t{s.DataBufferOffset} + s.DataTransferLength;
-  uint64_t senseEnd = uint64_t{s.SenseInfoOffset} + s.SenseInfoLength;
-  if (s.DataTransferLength &&
-      (s.DataBufferOffset < S::kSize || dataEnd > r.in.size() || dataEnd > r.out.size()))
-    return Fail(ERROR_INVALID_PARAMETER);
-  if (s.SenseInfoLength && (s.SenseInfoOffset < S::kSize || senseEnd > r.out.size()))
-    return Fail(ERROR_INVALID_PARAMETER);
+  // The reply is written into the output, so it must hold the whole
+  // structure too.
+  S s;
+  if (uint32_t error = wire::CheckScsiPassThrough(r.in.data(), r.in.size(), r.out.size(), &s))
+    return FailWith(error);
+  const uint64_t dataEnd = uint64_t{s.DataBufferOffset} + s.DataTransferLength;
 
   std::optional<Fault> fault = TakeFault("scsi_pass_through", s.Cdb[0]);
-  if (Fails(fault)) return Fail(fault->error);
+  if (Fails(fault)) return FailWith(fault->error);
 
   // The data the request carries, read before the reply overwrites it.
   std::vector<uint8_t> dataOut;
@@ -461,16 +450,11 @@ bool NvmeDrive::Tunnel(Request& r) {
 bool NvmeDrive::Miniport(Request& r) {
   using B = NvmePassThroughIoctl;
   using H = wire::SrbIoControl;
-  if (r.in.size() < H::kSize) return Fail(ERROR_INVALID_PARAMETER);
-  H srb = H::Decode(r.in.data());
-  if (srb.HeaderLength != H::kSize || uint64_t{srb.Length} + H::kSize > r.in.size() ||
-      uint64_t{srb.Length} + H::kSize > r.out.size())
-    return Fail(ERROR_INVALID_PARAMETER);
   // No miniport of this adapter takes another signature or control code.
-  if (srb.SignatureText() != wire::kNvmeMiniportSignature ||
-      srb.ControlCode != wire::NVME_PASS_THROUGH_SRB_IO_CODE)
-    return Fail(ERROR_INVALID_FUNCTION);
-  if (r.in.size() < B::kDataBuffer) return Fail(ERROR_INVALID_PARAMETER);
+  H srb;
+  if (uint32_t error = wire::CheckNvmeMiniportHeader(r.in.data(), r.in.size(), r.out.size(), &srb))
+    return FailWith(error);
+  if (r.in.size() < B::kDataBuffer) return FailWith(ERROR_INVALID_PARAMETER);
   B b = B::Decode(r.in.data());
 
   // The community driver's long form sends no data; the short variant's
@@ -481,25 +465,25 @@ bool NvmeDrive::Miniport(Request& r) {
   } else if (b.DataBufferLength == 1) {
     shortForm = true;
   } else {
-    return Fail(ERROR_INVALID_PARAMETER);
+    return FailWith(ERROR_INVALID_PARAMETER);
   }
   std::optional<Fault> fault =
       TakeFault(shortForm ? "short_miniport" : "miniport", -1, -1, b.Command.Opcode);
-  if (Fails(fault)) return Fail(fault->error);
+  if (Fails(fault)) return FailWith(fault->error);
   FormMode mode = shortForm ? forms_.shortMiniport : forms_.miniport;
-  if (mode == FormMode::Absent) return Fail(ERROR_INVALID_FUNCTION);
+  if (mode == FormMode::Absent) return FailWith(ERROR_INVALID_FUNCTION);
 
   const uint32_t block = static_cast<uint32_t>(r.in.size());
   if (srb.Length != block - H::kSize || r.out.size() != block || b.ReturnBufferLength != block ||
       b.Direction != wire::NVME_FROM_DEV_TO_HOST || b.QueueId != 0 || b.MetaDataLength != 0 ||
       !b.VendorSpecificZero)
-    return Fail(ERROR_INVALID_PARAMETER);
+    return FailWith(ERROR_INVALID_PARAMETER);
 
   const wire::NvmeCommand& c = b.Command;
   if (c.FusedOperation != 0 || c.Psdt != 0 || c.Cdw0Reserved != 0 || c.CommandId != 0 ||
       c.Cdw2 || c.Cdw3 || c.Mptr || c.Prp1 || c.Prp2 || c.Cdw11 || c.Cdw12 || c.Cdw13 || c.Cdw14 ||
       c.Cdw15)
-    return Fail(ERROR_INVALID_PARAMETER);
+    return FailWith(ERROR_INVALID_PARAMETER);
   const uint8_t* page = nullptr;
   size_t pageSize = 0;
   if (c.Opcode == wire::NVME_ADMIN_COMMAND_IDENTIFY && c.Nsid == 0 &&
@@ -511,16 +495,16 @@ bool NvmeDrive::Miniport(Request& r) {
     page = health_.data();
     pageSize = kHealthLogSize;
   } else {
-    return Fail(ERROR_INVALID_PARAMETER);
+    return FailWith(ERROR_INVALID_PARAMETER);
   }
   // The long form transfers the whole page; the short variant one 512-byte
   // block (the first 512 bytes of an Identify page).
   const uint32_t dataArea = block - B::kDataBuffer;
   if (shortForm) {
-    if (dataArea != 512) return Fail(ERROR_INVALID_PARAMETER);
+    if (dataArea != 512) return FailWith(ERROR_INVALID_PARAMETER);
     pageSize = 512;
   } else if (dataArea < pageSize) {
-    return Fail(ERROR_INVALID_PARAMETER);
+    return FailWith(ERROR_INVALID_PARAMETER);
   }
 
   StartReply(r);

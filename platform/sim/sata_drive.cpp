@@ -187,11 +187,6 @@ bool AllowedWhenLocked(uint8_t command) {
   }
 }
 
-bool Refuse(uint32_t error) {
-  SetLastError(error);
-  return false;
-}
-
 }  // namespace
 
 // --- Loading -----------------------------------------------------------------
@@ -565,7 +560,7 @@ bool SataDrive::Control(Request& request) {
     default: return SimDrive::Control(request);
   }
   // A driver without the form does not know the control code.
-  if (!FormEnabled(form)) return Refuse(ERROR_INVALID_FUNCTION);
+  if (!FormEnabled(form)) return FailWith(ERROR_INVALID_FUNCTION);
   switch (request.code) {
     case IOCTL_ATA_PASS_THROUGH: return BufferedPassThrough(request);
     case IOCTL_IDE_PASS_THROUGH: return LegacyPassThrough(request);
@@ -576,12 +571,9 @@ bool SataDrive::Control(Request& request) {
 
 bool SataDrive::Run(const std::string& form, Task& task, Answer* answer, Shaping* shaping) {
   std::optional<Fault> fault = TakeFault(form, task.regs.Command, task.regs.Features);
-  if (fault && fault->effect == FaultEffect::Fail) return Refuse(fault->error);
+  if (fault && fault->effect == FaultEffect::Fail) return FailWith(fault->error);
   if (fault && fault->effect == FaultEffect::Abort) {
-    answer->regs = task.regs;
-    answer->regs.Features = wire::kAtaErrorAbort;
-    answer->regs.Command = kStatusAborted;
-    answer->aborted = true;
+    *answer = AbortedAnswer(task.regs);
     return true;
   }
   {
@@ -602,21 +594,21 @@ bool SataDrive::BufferedPassThrough(Request& r) {
   using H = wire::AtaPassThroughEx;
   const uint32_t inSize = static_cast<uint32_t>(r.in.size());
   const uint32_t outSize = static_cast<uint32_t>(r.out.size());
-  if (inSize < H::kSize || outSize < H::kSize) return Refuse(ERROR_INVALID_PARAMETER);
+  if (inSize < H::kSize || outSize < H::kSize) return FailWith(ERROR_INVALID_PARAMETER);
   std::vector<uint8_t> sys(std::max(inSize, outSize), 0);
   std::copy(r.in.begin(), r.in.end(), sys.begin());
   H h = H::Decode(sys.data());
-  if (h.Length != H::kSize) return Refuse(ERROR_INVALID_PARAMETER);
+  if (h.Length != H::kSize) return FailWith(ERROR_INVALID_PARAMETER);
   bool in = h.AtaFlags & 0x02, out = h.AtaFlags & 0x04;
-  if (in && out) return Refuse(ERROR_INVALID_PARAMETER);
+  if (in && out) return FailWith(ERROR_INVALID_PARAMETER);
   Task task;
   task.regs = h.CurrentTaskFile;
   task.length = h.DataTransferLength;
   if (task.length > 0) {
-    if (!in && !out) return Refuse(ERROR_INVALID_PARAMETER);
+    if (!in && !out) return FailWith(ERROR_INVALID_PARAMETER);
     uint64_t end = static_cast<uint64_t>(h.DataBufferOffset) + task.length;
-    if (h.DataBufferOffset < H::kSize) return Refuse(ERROR_INVALID_PARAMETER);
-    if (end > (out ? inSize : outSize)) return Refuse(ERROR_INVALID_PARAMETER);
+    if (h.DataBufferOffset < H::kSize) return FailWith(ERROR_INVALID_PARAMETER);
+    if (end > (out ? inSize : outSize)) return FailWith(ERROR_INVALID_PARAMETER);
     task.dir = in ? Dir::In : Dir::Out;
     if (out) task.out.assign(sys.begin() + h.DataBufferOffset, sys.begin() + end);
   }
@@ -645,19 +637,19 @@ bool SataDrive::LegacyPassThrough(Request& r) {
   using L = wire::IdePassThrough;
   const uint32_t inSize = static_cast<uint32_t>(r.in.size());
   const uint32_t outSize = static_cast<uint32_t>(r.out.size());
-  if (inSize < L::kData || outSize < L::kData) return Refuse(ERROR_INVALID_PARAMETER);
+  if (inSize < L::kData || outSize < L::kData) return FailWith(ERROR_INVALID_PARAMETER);
   std::vector<uint8_t> sys(std::max(inSize, outSize), 0);
   std::copy(r.in.begin(), r.in.end(), sys.begin());
   Task task;
   task.regs = L::DecodeRegisters(sys.data());
   task.length = L::DecodeDataBufferSize(sys.data());
-  if (static_cast<uint64_t>(L::kData) + task.length > inSize) return Refuse(ERROR_INVALID_PARAMETER);
+  if (static_cast<uint64_t>(L::kData) + task.length > inSize) return FailWith(ERROR_INVALID_PARAMETER);
   // The legacy form has no direction flags: the driver knows each command's.
   Protocol p = ProtocolOf(task.regs);
   if (task.length > 0) {
     task.dir = p.dir == 1 ? Dir::In : Dir::Out;
     if (task.dir == Dir::In && L::kData + task.length > outSize)
-      return Refuse(ERROR_INVALID_PARAMETER);
+      return FailWith(ERROR_INVALID_PARAMETER);
     if (task.dir == Dir::Out)
       task.out.assign(sys.begin() + L::kData, sys.begin() + L::kData + task.length);
   }
@@ -685,23 +677,23 @@ bool SataDrive::DirectPassThrough(Request& r) {
   using D = wire::AtaPassThroughDirect;
   const uint32_t inSize = static_cast<uint32_t>(r.in.size());
   const uint32_t outSize = static_cast<uint32_t>(r.out.size());
-  if (inSize < D::kSize || outSize < D::kSize) return Refuse(ERROR_INVALID_PARAMETER);
+  if (inSize < D::kSize || outSize < D::kSize) return FailWith(ERROR_INVALID_PARAMETER);
   std::vector<uint8_t> sys(std::max(inSize, outSize), 0);
   std::copy(r.in.begin(), r.in.end(), sys.begin());
   D h = D::Decode(sys.data());
-  if (h.Length != D::kSize) return Refuse(ERROR_INVALID_PARAMETER);
+  if (h.Length != D::kSize) return FailWith(ERROR_INVALID_PARAMETER);
   bool in = h.AtaFlags & 0x02, out = h.AtaFlags & 0x04;
-  if (in && out) return Refuse(ERROR_INVALID_PARAMETER);
+  if (in && out) return FailWith(ERROR_INVALID_PARAMETER);
   Task task;
   task.regs = h.CurrentTaskFile;
   task.length = h.DataTransferLength;
   if (task.length > 0) {
-    if (!in && !out) return Refuse(ERROR_INVALID_PARAMETER);
+    if (!in && !out) return FailWith(ERROR_INVALID_PARAMETER);
     // The pointer must name the memory handed over, cover the transfer and
     // meet the adapter's alignment.
     if (r.pointed.size() < task.length || h.DataBuffer != wire::Address32(r.pointed.data()))
-      return Refuse(ERROR_INVALID_PARAMETER);
-    if (h.DataBuffer % wire::kAtaDirectAlignment != 0) return Refuse(ERROR_INVALID_PARAMETER);
+      return FailWith(ERROR_INVALID_PARAMETER);
+    if (h.DataBuffer % wire::kAtaDirectAlignment != 0) return FailWith(ERROR_INVALID_PARAMETER);
     task.dir = in ? Dir::In : Dir::Out;
     if (out) task.out.assign(r.pointed.begin(), r.pointed.begin() + task.length);
   }
@@ -727,7 +719,7 @@ bool SataDrive::DirectPassThrough(Request& r) {
 bool SataDrive::SmartReceive(Request& r) {
   using I = wire::SendCmdInParams;
   using O = wire::SendCmdOutParams;
-  if (r.in.size() < I::kMinimumSize) return Refuse(ERROR_INVALID_PARAMETER);
+  if (r.in.size() < I::kMinimumSize) return FailWith(ERROR_INVALID_PARAMETER);
   I params = I::Decode(r.in.data());
   Task task;
   task.regs = params.irDriveRegs;
@@ -739,12 +731,12 @@ bool SataDrive::SmartReceive(Request& r) {
     if (f == kSmartReadLog) {
       size = task.regs.SectorCount * 512u;
     } else if (f != kSmartReadData && f != kSmartReadThresholds) {
-      return Refuse(ERROR_INVALID_PARAMETER);
+      return FailWith(ERROR_INVALID_PARAMETER);
     }
   } else if (task.regs.Command != kIdentify) {
-    return Refuse(ERROR_INVALID_PARAMETER);
+    return FailWith(ERROR_INVALID_PARAMETER);
   }
-  if (r.out.size() < O::kHeaderSize + size) return Refuse(ERROR_INSUFFICIENT_BUFFER);
+  if (r.out.size() < O::kHeaderSize + size) return FailWith(ERROR_INSUFFICIENT_BUFFER);
   task.dir = Dir::In;
   task.length = size;
 
@@ -784,19 +776,21 @@ void SataDrive::Advance() {
   }
 }
 
+SataDrive::Answer SataDrive::AbortedAnswer(const AtaTaskFile& regs) {
+  Answer a;
+  a.regs = regs;
+  a.regs.Features = wire::kAtaErrorAbort;
+  a.regs.Command = kStatusAborted;
+  a.aborted = true;
+  return a;
+}
+
 SataDrive::Answer SataDrive::Execute(const Task& t) {
   Advance();
   bool wasPrepared = prepared_;
   prepared_ = false;
   const AtaTaskFile& r = t.regs;
-  auto abort = [&] {
-    Answer a;
-    a.regs = r;
-    a.regs.Features = wire::kAtaErrorAbort;
-    a.regs.Command = kStatusAborted;
-    a.aborted = true;
-    return a;
-  };
+  auto abort = [&] { return AbortedAnswer(r); };
   Protocol p = ProtocolOf(r);
   Dir expected = p.dir == 1 ? Dir::In : p.dir == 2 ? Dir::Out : Dir::None;
   if (!p.known || t.dir != expected || t.length != p.length) return abort();
@@ -1030,7 +1024,7 @@ std::vector<uint8_t> SataDrive::SctStatus() {
   std::vector<uint8_t> page(512, 0);
   PutLE16(&page[0], 0x0003);  // format version
   PutLE16(&page[2], 0x0001);  // SCT version
-  PutLE16(&page[4], 0x0001);  // SCT spec
+  PutLE16(&page[4], 0x0001);  // revision of the SCT command set
   if (sctBusyLeft_ > 0) {
     page[10] = 5;  // an SCT command is being processed
     PutLE16(&page[14], 0xFFFF);
@@ -1379,7 +1373,7 @@ SataDrive::Answer SataDrive::VendorUid(const Task& t) {
 bool SataDrive::Read(uint64_t offset, uint8_t* buffer, uint32_t size, uint32_t* read) {
   std::lock_guard<std::mutex> lock(state_);
   Advance();
-  if (secLocked_) return Refuse(ERROR_IO_DEVICE);  // a locked drive keeps its data to itself
+  if (secLocked_) return FailWith(ERROR_IO_DEVICE);  // a locked drive keeps its data to itself
   standby_ = false;
   return SimDrive::Read(offset, buffer, size, read);
 }

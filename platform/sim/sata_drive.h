@@ -96,6 +96,9 @@ class SataDrive final : public SimDrive {
   // error set) when a fault fails the request.
   bool Run(const std::string& form, Task& task, Answer* answer, Shaping* shaping);
 
+  // The drive's answer to a command it aborts: the registers as sent, ABRT
+  // in the error register and the error bit in the status.
+  static Answer AbortedAnswer(const wire::AtaTaskFile& regs);
   // Executes one command; the state lock is held.
   Answer Execute(const Task& task);
   Answer Identify(const Task& task);

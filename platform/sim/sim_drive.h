@@ -89,8 +89,6 @@ class SimDrive {
   // `command`/`feature`/`opcode` are what the request carries (-1 unknown).
   std::optional<Fault> TakeFault(const std::string& form, int command = -1, int feature = -1,
                                  int64_t opcode = -1);
-  // Faults for opening the drive.
-  std::optional<Fault> TakeOpenFault() { return TakeFault("open"); }
 
   void Journal(RequestRecord record);
   std::vector<RequestRecord> JournalCopy() const;

@@ -4,7 +4,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "platform/bytes.h"
+#include "platform/diskpart_script.h"
 #include "platform/errors.h"
 #include "platform/format.h"
 #include "platform/sim/machine.h"
@@ -45,48 +45,30 @@ std::string CannedText(const Json& value, const std::string& where) {
   throw FixtureError(where + ": expected a text or a list of texts");
 }
 
-std::string Trim(const std::string& text) {
-  size_t b = text.find_first_not_of(" \t\r\n");
-  if (b == std::string::npos) return "";
-  size_t e = text.find_last_not_of(" \t\r\n");
-  return text.substr(b, e - b + 1);
-}
-
-// The words of a script line, lower-cased.
-std::vector<std::string> Words(const std::string& line) {
-  std::vector<std::string> words;
-  std::istringstream in(ToLowerAscii(line));
-  std::string w;
-  while (in >> w) words.push_back(w);
-  return words;
-}
-
-bool ParseNumber(const std::string& text, int32_t* number) {
-  if (text.empty() || text.size() > 9 || text.find_first_not_of("0123456789") != std::string::npos)
-    return false;
-  *number = static_cast<int32_t>(std::stol(text));
-  return true;
-}
-
-// A size as diskpart shows it: the largest binary unit that still leaves
-// at least 10 of it, right-aligned in seven characters.
-std::string SizeText(uint64_t bytes) {
-  static constexpr const char* kUnits[] = {"B", "KB", "MB", "GB", "TB"};
-  int unit = 0;
-  uint64_t value = bytes;
-  while (unit < 4 && value / 1024 >= 10) {
-    value /= 1024;
-    ++unit;
-  }
-  return Format("%4llu %s", static_cast<unsigned long long>(value), kUnits[unit]);
-}
-
 std::string BusTypeText(const std::string& bus) {
   if (bus == "nvme") return "NVMe";
   if (bus == "usb") return "USB";
   if (bus == "scsi") return "SAS";
   return "SATA";
 }
+
+// A script's view of the machine: its disks and their "detail disk" texts.
+class ScriptAnswers final : public diskpart::ScriptTarget {
+ public:
+  explicit ScriptAnswers(const SimDiskpart& diskpart) : diskpart_(diskpart) {}
+  bool HasDisk(int32_t number) const override { return diskpart_.HasDisk(number); }
+  std::string DetailDisk(int32_t number) const override {
+    std::string text;
+    diskpart_.DetailText(number, &text);
+    return text;
+  }
+  std::string NotCarriedOut(const std::string& line) const override {
+    return Format("The command \"%s\" is not available on the simulated machine.\r\n", line.c_str());
+  }
+
+ private:
+  const SimDiskpart& diskpart_;
+};
 
 }  // namespace
 
@@ -113,20 +95,11 @@ SimDiskpart::SimDiskpart(SimMachine& machine) : machine_(machine) {
     for (auto it = disks.begin(); it != disks.end(); ++it) {
       std::string w = where + ".disks." + it.key();
       int32_t number = 0;
-      if (!ParseNumber(it.key(), &number))
+      if (!diskpart::ParseDiskNumber(it.key(), &number))
         throw FixtureError(w + ": expected a disk number as the name");
       canned_[number] = CannedText(it.value(), w);
     }
   }
-}
-
-bool SimDiskpart::IsDiskpartCommand(const std::string& commandLine) {
-  std::string lower = ToLowerAscii(Trim(commandLine));
-  size_t end = lower.find(' ');
-  std::string program = lower.substr(0, end);
-  size_t slash = program.find_last_of("\\/");
-  std::string name = slash == std::string::npos ? program : program.substr(slash + 1);
-  return name == "diskpart.exe" || name == "diskpart";
 }
 
 bool SimDiskpart::Run(const std::string& commandLine, std::string* output) {
@@ -135,19 +108,9 @@ bool SimDiskpart::Run(const std::string& commandLine, std::string* output) {
     platform::SetLastError(startError_);
     return false;
   }
-  // "... /s SCRIPT": the script path is the rest of the line (quotes allowed).
-  std::string rest = Trim(commandLine);
-  rest = rest.substr(std::min(rest.size(), rest.find(' ')));
-  rest = Trim(rest);
-  std::string text;
-  if (rest.size() < 2 || ToLowerAscii(rest.substr(0, 2)) != "/s") {
-    text = "This simulated diskpart only runs scripts: diskpart /s SCRIPT" + std::string(kCrLf);
-  } else {
-    std::string script = Trim(rest.substr(2));
-    if (script.size() >= 2 && script.front() == '"' && script.back() == '"')
-      script = script.substr(1, script.size() - 2);
-    text = Answer(script);
-  }
+  std::optional<std::string> script = diskpart::ScriptPath(commandLine);
+  std::string text = script ? Answer(*script)
+                            : "This simulated diskpart only runs scripts: diskpart /s SCRIPT" + std::string(kCrLf);
   // In the code page of the user's locale; a character it lacks is "?", as
   // on a console.
   *output = ToLocaleMultibyteReplacing(text);
@@ -178,49 +141,18 @@ std::string SimDiskpart::Answer(const std::string& scriptPath) const {
   std::stringstream content;
   content << in.rdbuf();
 
-  bool selected = false;
-  int32_t disk = 0;
-  std::istringstream lines(content.str());
-  std::string line;
-  while (std::getline(lines, line)) {
-    std::vector<std::string> w = Words(line);
-    if (w.empty() || w[0] == "rem") continue;
-    if (w.size() == 3 && (w[0] == "select" || w[0] == "sel") && w[1] == "disk") {
-      int32_t number = 0;
-      std::string detail;
-      if (ParseNumber(w[2], &number) && DetailText(number, &detail)) {
-        selected = true;
-        disk = number;
-        out += Format("Disk %d is now the selected disk.\r\n\r\n", number);
-      } else {
-        selected = false;
-        out += "The disk you specified is not valid.\r\n\r\n";
-      }
-    } else if (w.size() == 2 && (w[0] == "detail" || w[0] == "det") && w[1] == "disk") {
-      std::string detail;
-      if (selected && DetailText(disk, &detail)) {
-        out += detail + kCrLf;
-      } else {
-        out += "There is no disk selected.\r\nPlease select a disk and try again.\r\n\r\n";
-      }
-    } else {
-      // Diskpart leaves a script at its first error.
-      out += Format("The command \"%s\" is not available on the simulated machine.\r\n",
-                    Trim(line).c_str());
-      break;
-    }
-  }
+  out += diskpart::RunScript(content.str(), ScriptAnswers(*this));
   return out;
 }
 
+bool SimDiskpart::HasDisk(int32_t number) const {
+  return canned_.count(number) > 0 || machine_.DriveByIndex(number) != nullptr;
+}
+
 bool SimDiskpart::DetailText(int32_t number, std::string* text) const {
+  if (!HasDisk(number)) return false;
   auto it = canned_.find(number);
-  if (it != canned_.end()) {
-    *text = it->second;
-    return true;
-  }
-  if (!machine_.DriveByIndex(number)) return false;
-  *text = GeneratedDetail(number);
+  *text = it != canned_.end() ? it->second : GeneratedDetail(number);
   return true;
 }
 
@@ -233,21 +165,14 @@ std::string SimDiskpart::GeneratedDetail(int32_t number) const {
   if (drive.Spec().contains("sectors"))
     sectors = ToBytes(drive.Spec()["sectors"], drive.Where() + ".sectors");
   sectors.resize(std::max<size_t>(sectors.size(), 1024), 0);
-  std::string diskId;
-  if (sectors[450] == 0xEE) {
-    const uint8_t* g = sectors.data() + 512 + 56;
-    diskId = Format("{%08X-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X}", GetLE32(g), GetLE16(g + 4),
-                    GetLE16(g + 6), g[8], g[9], g[10], g[11], g[12], g[13], g[14], g[15]);
-  } else {
-    diskId = Format("%08X", GetLE32(sectors.data() + 440));
-  }
+  std::string diskId = diskpart::DiskIdText(sectors, 512);
 
   std::string systemDrive = "C";
   const Json& root = machine_.Root();
   if (root.contains("environment") && root["environment"].is_object())
     systemDrive = TextOr(root["environment"], "SystemDrive", "C:", "environment").substr(0, 1);
 
-  std::vector<std::string> volumeLines;
+  std::vector<std::string> volumeRows;
   bool boot = false;
   const std::vector<SimVolume>& volumes = machine_.Volumes();
   for (size_t v = 0; v < volumes.size(); ++v) {
@@ -256,11 +181,10 @@ std::string SimDiskpart::GeneratedDetail(int32_t number) const {
     const bool isBoot = EqualsNoCaseAscii(vol.letter, systemDrive);
     boot = boot || isBoot;
     std::string label = TextOr(vol.spec, "label", "", "volume");
-    volumeLines.push_back(Format("  Volume %-3d   %-1s   %-11s  %-5s  %-10s  %7s  %-9s  %s",
-                                 static_cast<int>(v), vol.letter.c_str(),
-                                 TruncateUtf16(label, 11).c_str(), vol.fileSystem.c_str(),
-                                 vol.deviceType == platform::FILE_DEVICE_CD_ROM ? "DVD-ROM" : "Partition",
-                                 SizeText(vol.sizeBytes).c_str(), "Healthy", isBoot ? "Boot" : ""));
+    volumeRows.push_back(diskpart::VolumeRow(
+        static_cast<uint32_t>(v), vol.letter, label, vol.fileSystem,
+        vol.deviceType == platform::FILE_DEVICE_CD_ROM ? "DVD-ROM" : "Partition", vol.sizeBytes,
+        isBoot ? "Boot" : ""));
   }
 
   const char* yesNo[] = {"No", "Yes"};
@@ -280,16 +204,7 @@ std::string SimDiskpart::GeneratedDetail(int32_t number) const {
   out += Format("Crashdump Disk  : %s\r\n", yesNo[boot]);
   out += "Clustered Disk  : No\r\n";
   out += kCrLf;
-  if (volumeLines.empty()) {
-    out += "There are no volumes.\r\n";
-  } else {
-    out += "  Volume ###  Ltr  Label        Fs     Type        Size     Status     Info\r\n";
-    out += "  ----------  ---  -----------  -----  ----------  -------  ---------  --------\r\n";
-    for (const std::string& l : volumeLines) {
-      // No blanks after the last column.
-      out += l.substr(0, l.find_last_not_of(' ') + 1) + kCrLf;
-    }
-  }
+  out += diskpart::VolumeTable(volumeRows);
   return out;
 }
 

@@ -21,15 +21,13 @@ class SimDiskpart {
   // Reads the machine file's `diskpart` section; throws FixtureError.
   explicit SimDiskpart(SimMachine& machine);
 
-  // Whether `commandLine` starts diskpart (any folder, with or without
-  // ".exe", case ignored).
-  static bool IsDiskpartCommand(const std::string& commandLine);
-
   // Runs it: false with the last error set when the machine file makes the
   // start fail; otherwise true with everything diskpart wrote, in the code
   // page of the C runtime's current locale.
   bool Run(const std::string& commandLine, std::string* output);
 
+  // Whether the machine has disk `number`: a canned text or a drive.
+  bool HasDisk(int32_t number) const;
   // The "detail disk" answer for disk `number` (UTF-8, CR LF line ends);
   // false when the machine has no such disk.
   bool DetailText(int32_t number, std::string* text) const;

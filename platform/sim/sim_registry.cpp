@@ -549,19 +549,7 @@ LSTATUS SimRegistry::RegQueryValueExW(HKEY key, const std::string& valueName, ui
   if (LSTATUS f = FaultFor("query", PathOf(*h->node), valueName)) return f;
   Value* v = h->node->FindValue(valueName);
   if (!v) return ERROR_FILE_NOT_FOUND;
-  if (type) *type = v->type;
-  uint32_t size = static_cast<uint32_t>(v->data.size());
-  if (!data) {
-    if (dataSize) *dataSize = size;
-    return ERROR_SUCCESS;
-  }
-  if (*dataSize < size) {
-    *dataSize = size;
-    return ERROR_MORE_DATA;
-  }
-  std::copy(v->data.begin(), v->data.end(), data);
-  *dataSize = size;
-  return ERROR_SUCCESS;
+  return AnswerValueQuery(v->type, v->data, type, data, dataSize);
 }
 
 LSTATUS SimRegistry::RegSetValueExW(HKEY key, const std::string& valueName, uint32_t type,

@@ -4,10 +4,11 @@
 
 #include <limits>
 
-#include "platform/format.h"
 #include "platform/sim/machine.h"
 #include "platform/text.h"
 #include "platform/wql/model_com.h"
+#include "platform/wql/storage_objects.h"
+#include "platform/wql/system_objects.h"
 
 namespace zel::sim {
 
@@ -16,10 +17,6 @@ using wql::Object;
 using wql::ObjectModel;
 
 namespace {
-
-constexpr const char* kDiskClassGuid = "{4d36e967-e325-11ce-bfc1-08002be10318}";
-constexpr const char* kHdcClassGuid = "{4d36e96a-e325-11ce-bfc1-08002be10318}";
-constexpr const char* kScsiAdapterClassGuid = "{4d36e97b-e325-11ce-bfc1-08002be10318}";
 
 // ---- Variants from machine-file values --------------------------------------
 
@@ -125,225 +122,86 @@ Variant IntProperty(const Json& object, const char* key, int32_t fallback,
 
 // ---- The objects of the machine --------------------------------------------
 
-// The class of a controller object and of its association to its devices.
-const char* ControllerClass(const SimController& c) {
-  return c.type == "scsi" ? "Win32_SCSIController" : "Win32_IDEController";
-}
-const char* ControllerAssociation(const SimController& c) {
-  return c.type == "scsi" ? "Win32_SCSIControllerDevice" : "Win32_IDEControllerDevice";
+wql::SystemInventory SystemInventoryOf(const SimSystemInfo& s) {
+  wql::SystemInventory inventory;
+  inventory.computerName = s.computerName;
+  inventory.osName = s.osName;
+  inventory.osCaption = s.osName.substr(0, s.osName.find('|'));
+  inventory.osVersion = s.osVersion;
+  inventory.addressWidth = s.addressWidth;
+  inventory.processorCount = s.processors;
+  inventory.processor.name = s.processor;
+  inventory.processor.manufacturer = Contains(s.processor, "AMD")     ? "AuthenticAMD"
+                                     : Contains(s.processor, "Intel") ? "GenuineIntel"
+                                                                      : "";
+  inventory.totalMemory = Variant::Bstr(s.totalMemory);
+  inventory.systemManufacturer = inventory.boardManufacturer = Variant::Bstr(s.boardManufacturer);
+  inventory.systemModel = inventory.boardProduct = Variant::Bstr(s.boardProduct);
+  inventory.biosName = "BIOS Date: " + s.biosVersion;
+  inventory.biosVersion = Variant::Bstr(s.biosVersion);
+  inventory.biosManufacturer = Variant::Bstr(s.biosManufacturer);
+  for (const SimMemoryModule& mod : s.modules)
+    inventory.modules.push_back({mod.deviceLocator, mod.bankLabel, mod.manufacturer, mod.capacity, mod.speed,
+                                 mod.memoryType, mod.partNumber, std::nullopt, std::nullopt});
+  return inventory;
 }
 
-std::string InterfaceTypeOf(const SimMachine& machine, const SimDrive& drive) {
+// ---- The storage objects of the machine --------------------------------------
+
+// A drive's interface type: its own field, else USB for a USB drive, else
+// after the type of its controller `c` (without one, after its bus).
+std::string InterfaceTypeOf(const SimMachine& machine, const SimDrive& drive, int c) {
   std::string given = TextOr(drive.Spec(), "interfaceType", "", drive.Where());
   if (!given.empty()) return given;
   if (drive.Bus() == "usb") return "USB";
-  int c = machine.ControllerOf(drive);
   if (c >= 0) return machine.Controllers()[static_cast<size_t>(c)].type == "scsi" ? "SCSI" : "IDE";
   return drive.Bus() == "sata" ? "IDE" : "SCSI";
 }
 
-void DeclareClasses(ObjectModel& m) {
-  for (const char* c : {"Win32_DiskDrive", "Win32_LogicalDisk", "Win32_PnPEntity",
-                        "Win32_IDEController", "Win32_SCSIController", "Win32_PnPSignedDriver",
-                        "Win32_Processor"})
-    m.DeclareClass(c, "DeviceID");
-  m.DeclareClass("Win32_OperatingSystem", "Name");
-  m.DeclareClass("Win32_ComputerSystem", "Name");
-  m.DeclareClass("Win32_BaseBoard", "Tag");
-  m.DeclareClass("Win32_BIOS", "Name");
-  m.DeclareClass("Win32_PhysicalMemory", "Tag");
-  m.DeclareAssociation("Win32_IDEControllerDevice", {"Antecedent", "Dependent"});
-  m.DeclareAssociation("Win32_SCSIControllerDevice", {"Antecedent", "Dependent"});
-  m.DeclareAssociation("Win32_PnPDevice", {"SameElement", "SystemElement"});
-}
-
-void AddSystemObjects(ObjectModel& m, const SimSystemInfo& s) {
-  bool wide = s.addressWidth == 64;
-  {
-    Object o("Win32_OperatingSystem");
-    o.Set("Name", Variant::Bstr(s.osName));
-    o.Set("Caption", Variant::Bstr(s.osName.substr(0, s.osName.find('|'))));
-    o.Set("Version", Variant::Bstr(s.osVersion));
-    o.Set("OSArchitecture", Variant::Bstr(wide ? "64-bit" : "32-bit"));
-    o.Set("CSName", Variant::Bstr(s.computerName));
-    m.Add(std::move(o));
-  }
-  for (int i = 0; i < s.processors; ++i) {
-    Object o("Win32_Processor");
-    o.Set("DeviceID", Variant::Bstr("CPU" + std::to_string(i)));
-    o.Set("Name", Variant::Bstr(s.processor));
-    o.Set("AddressWidth", Variant::I4(s.addressWidth));
-    o.Set("DataWidth", Variant::I4(s.addressWidth));
-    o.Set("Manufacturer", Variant::Bstr(Contains(s.processor, "AMD")     ? "AuthenticAMD"
-                                        : Contains(s.processor, "Intel") ? "GenuineIntel"
-                                                                         : ""));
-    m.Add(std::move(o));
-  }
-  {
-    Object o("Win32_ComputerSystem");
-    o.Set("Name", Variant::Bstr(s.computerName));
-    o.Set("TotalPhysicalMemory", Variant::Bstr(s.totalMemory));
-    o.Set("Manufacturer", Variant::Bstr(s.boardManufacturer));
-    o.Set("Model", Variant::Bstr(s.boardProduct));
-    o.Set("SystemType", Variant::Bstr(wide ? "x64-based PC" : "X86-based PC"));
-    m.Add(std::move(o));
-  }
-  {
-    Object o("Win32_BaseBoard");
-    o.Set("Tag", Variant::Bstr("Base Board"));
-    o.Set("Manufacturer", Variant::Bstr(s.boardManufacturer));
-    o.Set("Product", Variant::Bstr(s.boardProduct));
-    m.Add(std::move(o));
-  }
-  {
-    Object o("Win32_BIOS");
-    o.Set("Name", Variant::Bstr("BIOS Date: " + s.biosVersion));
-    o.Set("SMBIOSBIOSVersion", Variant::Bstr(s.biosVersion));
-    o.Set("Manufacturer", Variant::Bstr(s.biosManufacturer));
-    o.Set("Version", Variant::Bstr(s.biosVersion));
-    m.Add(std::move(o));
-  }
-  for (size_t i = 0; i < s.modules.size(); ++i) {
-    const SimMemoryModule& mod = s.modules[i];
-    Object o("Win32_PhysicalMemory");
-    o.Set("Tag", Variant::Bstr("Physical Memory " + std::to_string(i)));
-    o.Set("DeviceLocator", mod.deviceLocator);
-    o.Set("BankLabel", mod.bankLabel);
-    o.Set("Manufacturer", mod.manufacturer);
-    o.Set("Capacity", mod.capacity);
-    o.Set("Speed", mod.speed);
-    o.Set("MemoryType", mod.memoryType);
-    o.Set("PartNumber", mod.partNumber);
-    m.Add(std::move(o));
-  }
-}
-
-void AddControllerObjects(ObjectModel& m, const SimMachine& machine) {
+wql::StorageInventory StorageInventoryOf(const SimMachine& machine) {
+  wql::StorageInventory inventory;
   for (const SimController& c : machine.Controllers()) {
-    bool scsi = c.type == "scsi";
-    Object ctl(ControllerClass(c));
-    ctl.Set("Name", Variant::Bstr(c.name));
-    ctl.Set("Caption", Variant::Bstr(c.name));
-    ctl.Set("Description", Variant::Bstr(c.name));
-    ctl.Set("DeviceID", Variant::Bstr(c.deviceId));
-    ctl.Set("PNPDeviceID", Variant::Bstr(c.deviceId));
-    ctl.Set("Manufacturer", Variant::Bstr(scsi ? "(Standard Storage Controllers)"
-                                               : "(Standard IDE ATA/ATAPI controllers)"));
-    ctl.Set("Status", Variant::Bstr("OK"));
-    m.Add(std::move(ctl));
-
-    Object entity("Win32_PnPEntity");
-    entity.Set("DeviceID", Variant::Bstr(c.deviceId));
-    entity.Set("PNPDeviceID", Variant::Bstr(c.deviceId));
-    entity.Set("Name", Variant::Bstr(c.name));
-    entity.Set("Caption", Variant::Bstr(c.name));
-    entity.Set("HardwareID", Variant::BstrArray(c.hardwareIds));
-    entity.Set("PNPClass", Variant::Bstr(scsi ? "SCSIAdapter" : "HDC"));
-    entity.Set("ClassGuid", Variant::Bstr(scsi ? kScsiAdapterClassGuid : kHdcClassGuid));
-    entity.Set("Status", Variant::Bstr("OK"));
-    m.Add(std::move(entity));
-
-    Object same("Win32_PnPDevice");
-    same.Set("SameElement", Variant::Bstr(m.PathOf("Win32_PnPEntity", c.deviceId)));
-    same.Set("SystemElement", Variant::Bstr(m.PathOf(ControllerClass(c), c.deviceId)));
-    m.Add(std::move(same));
-
-    if (c.hasDriver) {
-      Object driver("Win32_PnPSignedDriver");
-      driver.Set("DeviceID", Variant::Bstr(c.deviceId));
-      driver.Set("DeviceName", Variant::Bstr(c.name));
-      driver.Set("DriverProviderName", Variant::Bstr(c.driverProvider));
-      driver.Set("DriverVersion", Variant::Bstr(c.driverVersion));
-      driver.Set("HardWareID",
-                 Variant::Bstr(c.hardwareIds.empty() ? c.deviceId : c.hardwareIds.front()));
-      driver.Set("DeviceClass", Variant::Bstr(scsi ? "SCSIADAPTER" : "HDC"));
-      m.Add(std::move(driver));
-    }
+    wql::StorageInventory::Controller& ctl = inventory.controllers.emplace_back();
+    ctl.deviceId = c.deviceId;
+    ctl.name = c.name;
+    ctl.scsi = c.type == "scsi";
+    ctl.hardwareIds = c.hardwareIds;
+    ctl.manufacturer = ctl.scsi ? "(Standard Storage Controllers)" : "(Standard IDE ATA/ATAPI controllers)";
+    if (c.hasDriver)
+      ctl.driver = {c.driverProvider, c.driverVersion, std::nullopt,
+                    c.hardwareIds.empty() ? c.deviceId : c.hardwareIds.front()};
   }
-}
-
-void AddDiskObjects(ObjectModel& m, const SimMachine& machine) {
   for (const auto& d : machine.Drives()) {
     if (!d->Present()) continue;
-    bool listed = BoolOr(d->Spec(), "inventory", true, d->Where());
-    std::string deviceId = DiskDriveDeviceId(d->Index());
-    if (listed) {
-      Object disk("Win32_DiskDrive");
-      disk.Set("Index", Variant::I4(d->Index()));
-      disk.Set("DeviceID", Variant::Bstr(deviceId));
-      disk.Set("InterfaceType", Variant::Bstr(InterfaceTypeOf(machine, *d)));
-      disk.Set("Model", Variant::Bstr(d->Model()));
-      disk.Set("Caption", Variant::Bstr(d->Model()));
-      disk.Set("Size", Variant::Bstr(std::to_string(d->SizeBytes())));
-      disk.Set("PNPDeviceID", Variant::Bstr(d->PnpDeviceId()));
-      disk.Set("SerialNumber", Variant::Bstr(d->Serial()));
-      disk.Set("FirmwareRevision", Variant::Bstr(d->Firmware()));
-      disk.Set("MediaType", Variant::Bstr(d->Bus() == "usb" ? "External hard disk media"
-                                                            : "Fixed hard disk media"));
-      disk.Set("BytesPerSector", Variant::I4(512));
-      disk.Set("Status", Variant::Bstr("OK"));
-      m.Add(std::move(disk));
-    }
-
-    const std::string& pnp = d->PnpDeviceId();
-    Object entity("Win32_PnPEntity");
-    entity.Set("DeviceID", Variant::Bstr(pnp));
-    entity.Set("PNPDeviceID", Variant::Bstr(pnp));
-    entity.Set("Name", Variant::Bstr(d->Model()));
-    entity.Set("Caption", Variant::Bstr(d->Model()));
-    size_t cut = pnp.rfind('\\');
-    entity.Set("HardwareID",
-               Variant::BstrArray({cut == std::string::npos ? pnp : pnp.substr(0, cut), "GenDisk"}));
-    entity.Set("PNPClass", Variant::Bstr("DiskDrive"));
-    entity.Set("ClassGuid", Variant::Bstr(kDiskClassGuid));
-    entity.Set("Manufacturer", Variant::Bstr("(Standard disk drives)"));
-    entity.Set("Service", Variant::Bstr("disk"));
-    entity.Set("Status", Variant::Bstr("OK"));
-    m.Add(std::move(entity));
-
-    if (listed) {
-      Object same("Win32_PnPDevice");
-      same.Set("SameElement", Variant::Bstr(m.PathOf("Win32_PnPEntity", pnp)));
-      same.Set("SystemElement", Variant::Bstr(m.PathOf("Win32_DiskDrive", deviceId)));
-      m.Add(std::move(same));
-    }
-
-    Object driver("Win32_PnPSignedDriver");
-    driver.Set("DeviceID", Variant::Bstr(pnp));
-    driver.Set("DeviceName", Variant::Bstr(d->Model()));
-    driver.Set("DriverProviderName", Variant::Bstr("Microsoft"));
-    driver.Set("DriverVersion", Variant::Bstr("10.0.19041.1"));
-    driver.Set("DeviceClass", Variant::Bstr("DISKDRIVE"));
-    m.Add(std::move(driver));
-
-    int c = machine.ControllerOf(*d);
-    if (c >= 0) {
-      const SimController& ctl = machine.Controllers()[static_cast<size_t>(c)];
-      Object link(ControllerAssociation(ctl));
-      link.Set("Antecedent", Variant::Bstr(m.PathOf(ControllerClass(ctl), ctl.deviceId)));
-      link.Set("Dependent", Variant::Bstr(m.PathOf("Win32_PnPEntity", pnp)));
-      m.Add(std::move(link));
-    }
+    wql::StorageInventory::Disk& disk = inventory.disks.emplace_back();
+    disk.controller = machine.ControllerOf(*d);
+    disk.index = d->Index();
+    disk.pnpDeviceId = d->PnpDeviceId();
+    disk.interfaceType = InterfaceTypeOf(machine, *d, disk.controller);
+    disk.model = d->Model();
+    disk.serial = d->Serial();
+    disk.firmware = d->Firmware();
+    disk.sizeBytes = d->SizeBytes();
+    disk.external = d->Bus() == "usb";
+    disk.listed = BoolOr(d->Spec(), "inventory", true, d->Where());
+    disk.manufacturer = "(Standard disk drives)";
+    disk.service = "disk";
+    disk.driverProvider = "Microsoft";
+    disk.driverVersion = "10.0.19041.1";
   }
-}
-
-void AddVolumeObjects(ObjectModel& m, const SimMachine& machine) {
   for (const SimVolume& v : machine.Volumes()) {
-    bool cd = v.deviceType == FILE_DEVICE_CD_ROM;
-    bool media = !cd || v.sizeBytes > 0;
-    std::string name = v.letter + ":";
-    Object o("Win32_LogicalDisk");
-    o.Set("DeviceID", Variant::Bstr(name));
-    o.Set("Name", Variant::Bstr(name));
-    o.Set("Caption", Variant::Bstr(name));
-    o.Set("DriveType", Variant::I4(cd ? 5 : 3));
-    o.Set("Description", Variant::Bstr(cd ? "CD-ROM Disc" : "Local Fixed Disk"));
-    o.Set("FileSystem", media ? Variant::Bstr(v.fileSystem) : Variant::Null());
-    o.Set("Size", media ? Variant::Bstr(std::to_string(v.sizeBytes)) : Variant::Null());
-    o.Set("FreeSpace", media ? Variant::Bstr(std::to_string(v.freeBytes)) : Variant::Null());
-    o.Set("VolumeName", Variant::Bstr(TextOr(v.spec, "label", "", "volumes")));
-    m.Add(std::move(o));
+    wql::StorageInventory::Volume& volume = inventory.volumes.emplace_back();
+    volume.letter = v.letter[0];
+    volume.optical = v.deviceType == FILE_DEVICE_CD_ROM;
+    // A CD-ROM drive without a disc has no file system and no size.
+    if (!volume.optical || v.sizeBytes > 0) {
+      volume.fileSystem = v.fileSystem;
+      volume.sizeBytes = v.sizeBytes;
+      volume.freeBytes = v.freeBytes;
+    }
+    volume.label = TextOr(v.spec, "label", "", "volumes");
   }
+  return inventory;
 }
 
 // ---- The "wmi" section ---------------------------------------------------------
@@ -493,8 +351,6 @@ wql::FaultPlan ReadFaults(const Json& root) {
 
 }  // namespace
 
-std::string DiskDriveDeviceId(int32_t index) { return Format("\\\\.\\PHYSICALDRIVE%d", index); }
-
 SimSystemInfo ReadSystemSection(const Json& root) {
   SimSystemInfo s;
   // Two 8 GB modules unless the machine file lists its own.
@@ -574,11 +430,8 @@ std::shared_ptr<ObjectModel> BuildSimObjectModel(const SimMachine& machine) {
   const Json& root = machine.Root();
   SimSystemInfo system = ReadSystemSection(root);
   auto model = std::make_shared<ObjectModel>(system.computerName);
-  DeclareClasses(*model);
-  AddSystemObjects(*model, system);
-  AddControllerObjects(*model, machine);
-  AddDiskObjects(*model, machine);
-  AddVolumeObjects(*model, machine);
+  wql::AddSystemObjects(*model, SystemInventoryOf(system));
+  wql::AddStorageObjects(*model, StorageInventoryOf(machine));
   if (root.contains("wmi")) ApplyWmiSection(*model, root["wmi"]);
   return model;
 }

@@ -46,7 +46,4 @@ SimSystemInfo ReadSystemSection(const Json& root);
 // description and the objects and overrides of its "wmi" section.
 std::shared_ptr<wql::ObjectModel> BuildSimObjectModel(const SimMachine& machine);
 
-// The DeviceID a disk has in Win32_DiskDrive.
-std::string DiskDriveDeviceId(int32_t index);
-
 }  // namespace zel::sim

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "platform/errors.h"
+
 namespace zel::wire {
 
 // --- STORAGE_PROTOCOL_SPECIFIC_DATA and the query block ----------------------
@@ -146,6 +148,17 @@ SrbIoControl SrbIoControl::Decode(const uint8_t* in) {
   return s;
 }
 
+uint32_t CheckNvmeMiniportHeader(const uint8_t* in, size_t inSize, size_t outSize, SrbIoControl* srb) {
+  if (inSize < SrbIoControl::kSize) return platform::ERROR_INVALID_PARAMETER;
+  *srb = SrbIoControl::Decode(in);
+  const uint64_t block = uint64_t{srb->Length} + SrbIoControl::kSize;
+  if (srb->HeaderLength != SrbIoControl::kSize || block > inSize || block > outSize)
+    return platform::ERROR_INVALID_PARAMETER;
+  if (srb->SignatureText() != kNvmeMiniportSignature || srb->ControlCode != NVME_PASS_THROUGH_SRB_IO_CODE)
+    return platform::ERROR_INVALID_FUNCTION;
+  return platform::ERROR_SUCCESS;
+}
+
 void NvmePassThroughIoctl::Encode(uint8_t* block) const {
   Srb.Encode(block + kSrbIoControl);
   std::memset(block + kVendorSpecific, 0, kVendorSpecificSize);
@@ -207,6 +220,22 @@ ScsiPassThrough ScsiPassThrough::Decode(const uint8_t* in) {
   s.SenseInfoOffset = GetLE32(in + kSenseInfoOffset);
   std::memcpy(s.Cdb, in + kCdb, kCdbSize);
   return s;
+}
+
+uint32_t CheckScsiPassThrough(const uint8_t* in, size_t inSize, size_t outSize, ScsiPassThrough* request) {
+  using S = ScsiPassThrough;
+  if (inSize < S::kSize || outSize < S::kSize) return platform::ERROR_INVALID_PARAMETER;
+  const S& s = *request = S::Decode(in);
+  if (s.Length != S::kSize || s.CdbLength == 0 || s.CdbLength > S::kCdbSize ||
+      s.DataIn > SCSI_IOCTL_DATA_UNSPECIFIED)
+    return platform::ERROR_INVALID_PARAMETER;
+  const uint64_t dataEnd = uint64_t{s.DataBufferOffset} + s.DataTransferLength;
+  const uint64_t senseEnd = uint64_t{s.SenseInfoOffset} + s.SenseInfoLength;
+  if (s.DataTransferLength && (s.DataBufferOffset < S::kSize || dataEnd > inSize || dataEnd > outSize))
+    return platform::ERROR_INVALID_PARAMETER;
+  if (s.SenseInfoLength && (s.SenseInfoOffset < S::kSize || senseEnd > outSize))
+    return platform::ERROR_INVALID_PARAMETER;
+  return platform::ERROR_SUCCESS;
 }
 
 void ScsiAddress::Encode(uint8_t* out) const {

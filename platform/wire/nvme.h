@@ -14,6 +14,7 @@
 // static_asserts pin the offsets and sizes so a wrong one fails the build.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string_view>
 
@@ -189,6 +190,14 @@ struct SrbIoControl {
 static_assert(SrbIoControl::kLength + 4 == SrbIoControl::kSize);
 static_assert(SrbIoControl::kSignature + SrbIoControl::kSignatureSize == SrbIoControl::kTimeout);
 
+// What a miniport driver checks of a request before it reads the block
+// behind the header: the header is whole and gives its own length, the
+// block it announces fits the input and the output, and the signature and
+// control code are the NVMe pass-through's. Returns 0 (ERROR_SUCCESS) with
+// `*srb` decoded, ERROR_INVALID_PARAMETER (87) for a malformed header or
+// ERROR_INVALID_FUNCTION (1) for another miniport's request.
+uint32_t CheckNvmeMiniportHeader(const uint8_t* in, size_t inSize, size_t outSize, SrbIoControl* srb);
+
 // The community driver's pass-through block, SRB_IO_CONTROL included.
 struct NvmePassThroughIoctl {
   static constexpr uint32_t kSrbIoControl = 0;
@@ -277,6 +286,14 @@ struct ScsiPassThrough {
   static ScsiPassThrough Decode(const uint8_t* in);
 };
 static_assert(ScsiPassThrough::kCdb + ScsiPassThrough::kCdbSize == ScsiPassThrough::kSize);
+
+// What a driver checks of a SCSI pass-through request before it sends the
+// command: the input and the output each hold the whole structure, which
+// gives its own size, a CDB of 1 to 16 bytes and a known direction; the data
+// area lies inside both buffers and the sense area inside the output.
+// Returns 0 (ERROR_SUCCESS) with `*request` decoded, else
+// ERROR_INVALID_PARAMETER (87).
+uint32_t CheckScsiPassThrough(const uint8_t* in, size_t inSize, size_t outSize, ScsiPassThrough* request);
 
 // The vendor tunnel's block: header, 24 sense bytes, 512 data bytes.
 struct ScsiTunnelBlock {

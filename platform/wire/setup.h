@@ -12,8 +12,6 @@ struct SpDeviceInterfaceDetailW {
   static constexpr uint32_t kCbSize = 0;
   static constexpr uint32_t kDevicePath = 4;
   static constexpr uint32_t kCbSizeValue = kDevicePath + 2;
-  // The buffer size that holds a path of `chars` UTF-16 characters and its NUL.
-  static constexpr uint32_t RequiredSize(uint32_t chars) { return kDevicePath + 2 * (chars + 1); }
 };
 static_assert(SpDeviceInterfaceDetailW::kCbSizeValue == 6);
 

@@ -5,17 +5,13 @@
 #include <vector>
 
 #include "platform/bytes.h"
+#include "support/drive_records.h"
 #include "support/sim_fixture.h"
 
 namespace zel {
 namespace {
 
-struct Attr {
-  uint8_t id;
-  uint8_t current;
-  uint64_t raw;
-  uint8_t threshold;
-};
+using Attr = test::SmartAttr;
 
 // A SATA drive of the given model with its attribute list (thresholds paired
 // by position) and a SATA 3.1 page negotiated at 6 Gb/s.
@@ -28,15 +24,7 @@ PhysicalDriveRecord SataDrive(const std::string& model, const std::vector<Attr>&
   r.SerialNumber = "SN123";
   PutLE16(&r.IdentifyData[2 * 222], 0x107F);
   PutLE16(&r.IdentifyData[2 * 77], 0x0006);
-  for (size_t i = 0; i < attrs.size(); ++i) {
-    auto& e = r.SmartAttributes[i].bytes;
-    e[0] = attrs[i].id;
-    e[3] = e[4] = attrs[i].current;
-    for (int b = 0; b < 6; ++b) e[5 + b] = static_cast<uint8_t>(attrs[i].raw >> (8 * b));
-    r.SmartThresholds[i].bytes[0] = attrs[i].id;
-    r.SmartThresholds[i].bytes[1] = attrs[i].threshold;
-  }
-  r.SmartAttributeCount = static_cast<int32_t>(attrs.size());
+  test::SetSmartAttributes(r, attrs);
   return r;
 }
 

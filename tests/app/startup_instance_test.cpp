@@ -112,9 +112,7 @@ TEST_F(InstanceRendezvousTest, FolderThatOthersMayWriteToIsNotUsed) {
   std::string folder = tmp + "/zelvane-sim-" + std::to_string(::geteuid());
   std::filesystem::create_directories(folder);
   std::filesystem::permissions(folder, std::filesystem::perms::all);
-  const char* previous = std::getenv("TMPDIR");
-  std::string saved = previous ? previous : "";
-  ::setenv("TMPDIR", tmp.c_str(), 1);
+  test::ScopedEnv tmpdir("TMPDIR", tmp.c_str());
 
   auto machine = Load("a.json");
   platform::SetLastError(0);
@@ -122,12 +120,6 @@ TEST_F(InstanceRendezvousTest, FolderThatOthersMayWriteToIsNotUsed) {
   EXPECT_EQ(platform::GetLastError(), platform::ERROR_ACCESS_DENIED);
   EXPECT_FALSE(machine->Procs().FindWindowTitle(kMainWindowTitle));
   EXPECT_TRUE(std::filesystem::is_empty(folder));
-
-  if (previous) {
-    ::setenv("TMPDIR", saved.c_str(), 1);
-  } else {
-    ::unsetenv("TMPDIR");
-  }
 }
 
 }  // namespace

@@ -20,7 +20,6 @@ namespace {
 using namespace zel::platform;
 using test::Bytes;
 using test::ReadSentBlock;
-using test::TraceTexts;
 
 constexpr const char* kPath =
     "\\\\?\\ide#diskquarn_ssd_f1#5&1715004&0&0.0.0#{53f56307-b6bf-11d0-94f2-00a0c91efb8b}";
@@ -54,11 +53,10 @@ class AtaCommands : public test::SimTest {
   sim::SataDrive& Drive(int index = 0) {
     return *dynamic_cast<sim::SataDrive*>(Machine().DriveByIndex(index));
   }
-  std::vector<std::string> Trace() { return TraceTexts(TraceLog()); }
   // Trace lines that come from the operations, not from the transport.
   std::vector<std::string> OperationTrace() {
     std::vector<std::string> out;
-    for (auto& line : Trace())
+    for (auto& line : TraceLines())
       if (!StartsWith(line, "Entering ATACommand::") && !StartsWith(line, "Exit ATACommand::Send") &&
           !StartsWith(line, "0x"))
         out.push_back(line);
@@ -109,7 +107,7 @@ TEST_F(AtaCommands, IdentifyRefusals) {
                            0xA0, page),
             0u);
   EXPECT_TRUE(Machine().RequestLog().empty());
-  auto trace = Trace();
+  auto trace = TraceLines();
   ASSERT_EQ(trace.size(), 4u);
   EXPECT_EQ(trace[1], Format("ATACommand::DoIdentify(DevicePath%s)--fail, no buffer", kPath));
   EXPECT_EQ(trace[2], "");  // the text's own line end adds an empty line
@@ -285,7 +283,7 @@ TEST_F(AtaCommands, NonDataCommands) {
     EXPECT_EQ(b.timeOut, 1000u);
   }
   // "Done" is written whatever the result; its own line end adds a line.
-  auto trace = Trace();
+  auto trace = TraceLines();
   EXPECT_EQ(trace[2], "ATACommand::DoFlushCacheExt--Done");
   EXPECT_EQ(trace[3], "");
 }

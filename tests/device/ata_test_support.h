@@ -1,7 +1,6 @@
-// Helpers of the ATA tests: the trace log as lines without their time field,
-// and the fields of a journalled request read at their byte offsets (the
-// tests read the offsets themselves rather than through the encoders they
-// test).
+// Helpers of the ATA tests: the fields of a journalled request read at their
+// byte offsets (the tests read the offsets themselves rather than through the
+// encoders they test).
 #pragma once
 
 #include <cstdint>
@@ -12,20 +11,6 @@
 #include "platform/sim/sim_drive.h"
 
 namespace zel::test {
-
-// The trace log's lines, each without its "%08d " time field and CR LF.
-inline std::vector<std::string> TraceTexts(const std::string& log) {
-  std::vector<std::string> lines;
-  size_t at = 0;
-  while (at < log.size()) {
-    size_t end = log.find("\r\n", at);
-    if (end == std::string::npos) end = log.size();
-    std::string line = log.substr(at, end - at);
-    lines.push_back(line.size() >= 9 ? line.substr(9) : line);
-    at = end + 2;
-  }
-  return lines;
-}
 
 // The buffered ATA pass-through block as it reached the device.
 struct SentAtaBlock {

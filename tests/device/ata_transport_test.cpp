@@ -19,7 +19,6 @@ namespace {
 using namespace zel::platform;
 using test::Bytes;
 using test::ReadSentBlock;
-using test::TraceTexts;
 
 // The interface path the machine derives for the drive below.
 constexpr const char* kPath =
@@ -39,7 +38,6 @@ class AtaTransport : public test::SimTest {
     SetLogLevel(1);
   }
   sim::SataDrive& Drive() { return *dynamic_cast<sim::SataDrive*>(Machine().DriveByIndex(0)); }
-  std::vector<std::string> Trace() { return TraceTexts(TraceLog()); }
 };
 
 TEST_F(AtaTransport, RequestBlocksAsTheyReachTheDrive) {
@@ -113,7 +111,7 @@ TEST_F(AtaTransport, DataLengthLimitIs32768Bytes) {
             0u);
   EXPECT_TRUE(Machine().RequestLog().empty());
   // Only the entry line: the refused request leaves without its exit lines.
-  auto trace = Trace();
+  auto trace = TraceLines();
   ASSERT_EQ(trace.size(), 1u);
   EXPECT_EQ(trace[0].rfind("Entering ATACommand::SendAtaCommandPhysicalDrive(", 0), 0u);
 }
@@ -261,7 +259,7 @@ TEST_F(AtaTransport, FailuresLeaveTheCallersBufferAlone) {
   EXPECT_EQ(ata.SendAtaCommandPhysicalDrive(7, 0, 0xEC, 0, 0, 0, 0, 0, data, 512, 2), 0u);
   EXPECT_EQ(data[0], 0xEE);
   EXPECT_EQ(Machine().RequestLog().size(), 1u);
-  auto trace = Trace();
+  auto trace = TraceLines();
   ASSERT_EQ(trace.size(), 4u);
   EXPECT_EQ(trace[2], "Exit ATACommand::SendAtaCommandPhysicalDrive(0x7, 0x0, 0xEC, 0x0, 0x0,");
 }
@@ -285,7 +283,7 @@ TEST_F(AtaTransport, TraceLinesAsWritten) {
       Format("Entering ATACommand::ATACommand::SendAtaCommandPD(%s", kPath),
       Format("Exit ATACommand::SendAtaCommandPD(%s", kPath),
   };
-  EXPECT_EQ(Trace(), expected);
+  EXPECT_EQ(TraceLines(), expected);
   // Each line in the file: eight digits of time, a blank, the text, CR LF.
   std::string log = TraceLog();
   EXPECT_EQ(log.substr(0, 9), "00000000 ");

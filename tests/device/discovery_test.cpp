@@ -35,26 +35,6 @@ class DiscoveryTest : public test::SimTest {
     return table;
   }
 
-  // The trace log's lines without their time stamps.
-  std::vector<std::string> Lines() const {
-    std::vector<std::string> lines;
-    std::string log = TraceLog();
-    size_t at = 0;
-    while (at < log.size()) {
-      size_t end = log.find("\r\n", at);
-      if (end == std::string::npos) end = log.size();
-      std::string line = log.substr(at, end - at);
-      if (line.size() >= 9 && line[8] == ' ') line = line.substr(9);
-      lines.push_back(line);
-      at = end + 2;
-    }
-    return lines;
-  }
-  bool Logged(const std::string& line) const {
-    std::vector<std::string> lines = Lines();
-    return std::find(lines.begin(), lines.end(), line) != lines.end();
-  }
-
   std::string PathOf(int32_t disk) { return ToLowerAscii(Machine().DriveByIndex(disk)->InterfacePath()); }
   bool Untouched(int32_t disk) { return Machine().DriveByIndex(disk)->JournalCopy().empty(); }
 
@@ -105,7 +85,7 @@ TEST_F(DiscoveryTest, RecordsOfAMixedMachineAndTheTraceLinesOfTheRun) {
 
   // Discovery's own lines, in order, among those of the operations it calls.
   std::vector<std::string> own;
-  for (const std::string& line : Lines())
+  for (const std::string& line : TraceLines())
     if (StartsWith(line, "SetupDiGetInterfaceDeviceDetail") || StartsWith(line, "UpdatePhysicalDrivesInfo") ||
         StartsWith(line, "Disk ") || Contains(line, "ATACommand::UpdatePhysicalDrivesInfo") ||
         StartsWith(line, "ATACommand::GetPhysicalDriveIdentifySmart") ||
@@ -327,7 +307,7 @@ TEST_F(DiscoveryTest, TheEightyFirstInterfaceIsNotExamined) {
   EXPECT_EQ(table.size(), 80u);
   EXPECT_EQ(table.back().PhysicalDriveIndex, 79);
   EXPECT_TRUE(Untouched(80));
-  std::vector<std::string> lines = Lines();
+  std::vector<std::string> lines = TraceLines();
   EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
                           [](const std::string& l) { return StartsWith(l, "UpdatePhysicalDrivesInfo():DevicePath:"); }),
             80);

@@ -16,6 +16,7 @@
 #include "platform/platform.h"
 #include "platform/sim/nvme_drive.h"
 #include "report/log.h"
+#include "support/nvme_request_bytes.h"
 #include "support/sim_fixture.h"
 
 namespace zel {
@@ -41,70 +42,11 @@ const std::string kAllForms =
 const std::string kNoForms =
     R"({"storageQuery": "absent", "miniport": "absent", "shortMiniport": "absent", "tunnel": "absent"})";
 
-// The trace log's lines without their time stamps; a text that ends in "\n"
-// gives its line and an empty one.
-std::vector<std::string> TraceLines(const std::string& log) {
-  std::vector<std::string> lines;
-  size_t at = 0;
-  while (at < log.size()) {
-    size_t end = log.find("\r\n", at);
-    if (end == std::string::npos) end = log.size();
-    std::string line = log.substr(at, end - at);
-    if (line.size() >= 9 && line[8] == ' ') line = line.substr(9);
-    lines.push_back(line);
-    at = end + 2;
-  }
-  return lines;
-}
-
 // --- expected request bytes, at literal offsets ------------------------------
 
-std::vector<uint8_t> Query(uint32_t dataType, uint32_t value, uint32_t sub) {
-  std::vector<uint8_t> b(4144, 0);
-  PutLE32(&b[0], 49);  // adapter protocol-specific property, standard query
-  PutLE32(&b[8], 3);   // NVMe
-  PutLE32(&b[12], dataType);
-  PutLE32(&b[16], value);
-  PutLE32(&b[20], sub);
-  PutLE32(&b[24], 40);
-  PutLE32(&b[28], 4096);
-  return b;
-}
-
-std::vector<uint8_t> Miniport(uint32_t size, uint32_t timeout, uint8_t opcode, uint32_t nsid,
-                              uint32_t cdw10, uint32_t dataOut) {
-  std::vector<uint8_t> b(size, 0);
-  PutLE32(&b[0], 28);
-  std::memcpy(&b[4], "NvmeMini", 8);
-  PutLE32(&b[12], timeout);
-  PutLE32(&b[16], 0xE0002000u);
-  PutLE32(&b[24], size - 28);
-  b[52] = opcode;
-  PutLE32(&b[56], nsid);
-  PutLE32(&b[92], cdw10);
-  PutLE32(&b[132], 2);
-  PutLE32(&b[140], dataOut);
-  PutLE32(&b[148], size);
-  return b;
-}
-
-std::vector<uint8_t> TunnelHalf(bool receive) {
-  std::vector<uint8_t> b(580, 0);
-  PutLE16(&b[0], 44);
-  b[6] = 16;
-  b[7] = 24;
-  b[8] = receive ? 1 : 0;
-  PutLE32(&b[12], 512);
-  PutLE32(&b[16], 2);
-  PutLE32(&b[20], 68);
-  PutLE32(&b[24], 44);
-  const uint8_t send[10] = {0xB5, 0xFE, 0x00, 0x06, 0, 0, 0, 0, 0x00, 0x40};
-  const uint8_t recv[10] = {0xA2, 0xFE, 0x00, 0x06, 0, 0, 0, 0, 0x01, 0x00};
-  std::memcpy(&b[28], receive ? recv : send, 10);
-  if (!receive) b[68] = 2;
-  b[72] = b[73] = b[74] = b[75] = 0xFF;  // kept from the send half
-  return b;
-}
+using test::TunnelHalf;
+constexpr auto Query = test::NvmeQuery;
+constexpr auto Miniport = test::NvmeMiniport;
 
 struct Expected {
   std::string path;
@@ -128,7 +70,6 @@ class NvmePaths : public test::SimTest {
     for (const auto& r : Machine().RequestLog()) out.emplace_back(r.code, r.succeeded);
     return out;
   }
-  std::vector<std::string> Lines() { return TraceLines(TraceLog()); }
   // A new machine and an empty trace log for one case of a table.
   void StartCase(const std::string& machine) {
     UseMachine(machine);
@@ -235,7 +176,7 @@ TEST_F(NvmePaths, IdentifyFallsBackFormByForm) {
     std::vector<uint8_t> page(4096, 0);
     EXPECT_EQ(ReadNvmeIdentifyController(ata, 1, kDisk, page.data()), c.result) << c.forms;
     EXPECT_EQ(Codes(), c.codes) << c.forms;
-    EXPECT_EQ(Lines(), c.lines) << c.forms;
+    EXPECT_EQ(TraceLines(), c.lines) << c.forms;
     EXPECT_EQ(0, std::memcmp(page.data(), Drive().IdentifyPage().data(), c.pageBytes)) << c.forms;
     EXPECT_TRUE(AllZero(page.data() + c.pageBytes, 4096 - c.pageBytes)) << c.forms;
   }
@@ -271,7 +212,7 @@ TEST_F(NvmePaths, HealthLogFallsBackFormByForm) {
     std::vector<uint8_t> log(512, 0);
     EXPECT_EQ(ReadNvmeHealthLog(ata, 1, kDisk, log.data()), c.result) << c.forms;
     EXPECT_EQ(Codes(), c.codes) << c.forms;
-    EXPECT_EQ(Lines(), c.lines) << c.forms;
+    EXPECT_EQ(TraceLines(), c.lines) << c.forms;
     if (c.result) {
       EXPECT_EQ(GetLE16(&log[1]), 310) << c.forms;
       EXPECT_EQ(log[5], 7) << c.forms;
@@ -308,7 +249,7 @@ TEST_F(NvmePaths, AllZeroAnswersOfTheShortFormsAndTheTunnelFail) {
     }
   }
   // No failure line: the short identify's request itself succeeded.
-  EXPECT_EQ(Lines(), (std::vector<std::string>{"Enter ATACommand::DoIdentifyDeviceNVMeIntel()"}));
+  EXPECT_EQ(TraceLines(), (std::vector<std::string>{"Enter ATACommand::DoIdentifyDeviceNVMeIntel()"}));
 }
 
 TEST_F(NvmePaths, TunnelRefusedByTheDiskIsNoPageDespiteLeftOverBytes) {
@@ -352,7 +293,7 @@ TEST_F(NvmePaths, MiniportFormsNeedTheDiskAndTheAdapterToThemselves) {
   EXPECT_EQ(ata.Windows10NVMeIdentify(1, kDisk, buffer.data()), 1u);
   Devices().CloseHandle(disk);
 
-  std::vector<std::string> lines = Lines();
+  std::vector<std::string> lines = TraceLines();
   EXPECT_EQ(std::count(lines.begin(), lines.end(), "IdentifyCommand_Controller CreateFile() failed!"), 1);
   EXPECT_EQ(std::count(lines.begin(), lines.end(), "DoIdentifyDeviceNVMeIntel CreateFile() failed!"), 1);
 }
@@ -397,7 +338,7 @@ TEST_F(NvmePaths, FailureLinesCarryThePlatformError) {
     ATACommand ata;
     std::vector<uint8_t> buffer(4096, 0xCC);
     EXPECT_EQ(c.call(ata, buffer.data()), 0u) << c.faults;
-    EXPECT_EQ(Lines(), c.lines) << c.faults;
+    EXPECT_EQ(TraceLines(), c.lines) << c.faults;
     EXPECT_TRUE(std::all_of(buffer.begin(), buffer.end(), [](uint8_t b) { return b == 0xCC; })) << c.faults;
   }
 }

@@ -17,8 +17,8 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string Timed(std::initializer_list<std::string> texts) { return Stored(texts, true); }
-std::string Untimed(std::initializer_list<std::string> texts) { return Stored(texts, false); }
+using test::Timed;
+using test::Untimed;
 
 std::string SummaryOf(int smart, int identify) {
   return Timed({"Total: " + std::to_string(smart) + " SMART attributes from config file.",

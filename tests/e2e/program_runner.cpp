@@ -75,18 +75,6 @@ ProgramRun RunProgram(const std::string& program, const std::vector<std::string>
   return run;
 }
 
-std::string Stored(std::initializer_list<std::string> texts, bool timed) {
-  std::string out;
-  for (const std::string& t : texts) {
-    std::string line = (timed ? "00000000 " : "") + t + "\n";
-    for (char c : line) {
-      if (c == '\n') out += '\r';
-      out += c;
-    }
-  }
-  return out;
-}
-
 void ProgramTest::SetUp() {
   std::string tmpl = (fs::temp_directory_path() / "zele2e.XXXXXX").string();
   ASSERT_NE(::mkdtemp(tmpl.data()), nullptr);

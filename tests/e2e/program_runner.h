@@ -24,11 +24,6 @@ struct ProgramRun {
 ProgramRun RunProgram(const std::string& program, const std::vector<std::string>& args,
                       const std::string& cwd, const std::vector<std::string>& extraEnv = {});
 
-// Lines as the result writers store them: each text and a line end, every
-// line feed as CR LF; timed writers put "%08d " before each text (the
-// simulated machine's clock stands still during a start, so always 0).
-std::string Stored(std::initializer_list<std::string> texts, bool timed);
-
 // A fresh folder for each test: the programs run in it, their machine file
 // puts the program path in it, so every result file lands in it.
 class ProgramTest : public ::testing::Test {

@@ -5,17 +5,13 @@
 #include <vector>
 
 #include "report/log.h"
+#include "support/drive_records.h"
 #include "support/sim_fixture.h"
 
 namespace zel {
 namespace {
 
-struct Attr {
-  uint8_t id;
-  uint8_t current;
-  uint64_t raw;
-  uint8_t threshold;
-};
+using Attr = test::SmartAttr;
 
 PhysicalDriveRecord AtaDrive(const std::string& model, const std::vector<Attr>& attrs,
                              const std::string& firmware = "FW01") {
@@ -23,16 +19,7 @@ PhysicalDriveRecord AtaDrive(const std::string& model, const std::vector<Attr>& 
   r.BusType = kBusAta;
   r.ModelName = model;
   r.FirmwareRevision = firmware;
-  for (size_t i = 0; i < attrs.size(); ++i) {
-    auto& e = r.SmartAttributes[i].bytes;
-    e[0] = attrs[i].id;
-    e[3] = attrs[i].current;
-    e[4] = attrs[i].current;
-    for (int b = 0; b < 6; ++b) e[5 + b] = static_cast<uint8_t>(attrs[i].raw >> (8 * b));
-    r.SmartThresholds[i].bytes[0] = attrs[i].id;
-    r.SmartThresholds[i].bytes[1] = attrs[i].threshold;
-  }
-  r.SmartAttributeCount = static_cast<int32_t>(attrs.size());
+  test::SetSmartAttributes(r, attrs);
   return r;
 }
 

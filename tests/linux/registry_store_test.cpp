@@ -12,6 +12,7 @@
 #include "linux/tree.h"
 #include "platform/errors.h"
 #include "platform/text.h"
+#include "support/sim_fixture.h"
 
 namespace zel {
 namespace {
@@ -199,15 +200,14 @@ TEST_F(LinuxRegistry, AStoreThatCannotBeWrittenRefusesWritesAndReadsGiveDefaults
 }
 
 TEST(LinuxRegistryPath, EnvironmentChoosesTheFolder) {
-  const char* saved = std::getenv("ZELVANE_STATE_DIR");
-  std::string keep = saved ? saved : "";
-  ::setenv("ZELVANE_STATE_DIR", "/srv/zelvane/", 1);
-  EXPECT_EQ(DefaultRegistryDatabasePath(), "/srv/zelvane/registry.sqlite3");
-  ::unsetenv("ZELVANE_STATE_DIR");
+  {
+    test::ScopedEnv state("ZELVANE_STATE_DIR", "/srv/zelvane/");
+    EXPECT_EQ(DefaultRegistryDatabasePath(), "/srv/zelvane/registry.sqlite3");
+  }
+  test::ScopedEnv none("ZELVANE_STATE_DIR", nullptr);
   if (::geteuid() == 0) {
     EXPECT_EQ(DefaultRegistryDatabasePath(), "/var/lib/ssdzelvane/registry.sqlite3");
   }
-  if (saved) ::setenv("ZELVANE_STATE_DIR", keep.c_str(), 1);
 }
 
 }  // namespace

@@ -11,6 +11,7 @@
 
 #include "platform/bytes.h"
 #include "platform/platform.h"
+#include "support/nvme_request_bytes.h"
 #include "support/sim_fixture.h"
 
 namespace zel {
@@ -139,35 +140,12 @@ class NvmeDriveRequests : public test::SimTest {
   }
 };
 
-// A well-formed platform query, written at literal offsets.
-std::vector<uint8_t> Query(uint32_t dataType, uint32_t value, uint32_t sub) {
-  std::vector<uint8_t> b(4144, 0);
-  PutLE32(&b[0], 49);
-  PutLE32(&b[8], 3);
-  PutLE32(&b[12], dataType);
-  PutLE32(&b[16], value);
-  PutLE32(&b[20], sub);
-  PutLE32(&b[24], 40);
-  PutLE32(&b[28], 4096);
-  return b;
-}
-
-// A well-formed miniport block.
-std::vector<uint8_t> Miniport(uint32_t size, uint8_t opcode, uint32_t nsid, uint32_t cdw10,
-                              uint32_t dataOut) {
-  std::vector<uint8_t> b(size, 0);
-  PutLE32(&b[0], 28);
-  std::memcpy(&b[4], "NvmeMini", 8);
-  PutLE32(&b[12], 1000);
-  PutLE32(&b[16], 0xE0002000u);
-  PutLE32(&b[24], size - 28);
-  b[52] = opcode;
-  PutLE32(&b[56], nsid);
-  PutLE32(&b[92], cdw10);
-  PutLE32(&b[132], 2);
-  PutLE32(&b[140], dataOut);
-  PutLE32(&b[148], size);
-  return b;
+// Well-formed requests, written at literal offsets.
+constexpr auto Query = test::NvmeQuery;
+using test::TunnelHalf;
+// A miniport block with the time-out the system gives.
+std::vector<uint8_t> Miniport(uint32_t size, uint8_t opcode, uint32_t nsid, uint32_t cdw10, uint32_t dataOut) {
+  return test::NvmeMiniport(size, 1000, opcode, nsid, cdw10, dataOut);
 }
 
 TEST_F(NvmeDriveRequests, PlatformQueryAnswersWithDescriptorAndPage) {
@@ -290,25 +268,6 @@ TEST_F(NvmeDriveRequests, ScsiAddressGivesThePort) {
   EXPECT_EQ(error, ERROR_INSUFFICIENT_BUFFER);
 }
 
-// The tunnel block of one half, at literal offsets.
-std::vector<uint8_t> TunnelHalf(bool receive) {
-  std::vector<uint8_t> b(580, 0);
-  PutLE16(&b[0], 44);
-  b[6] = 16;
-  b[7] = 24;
-  b[8] = receive ? 1 : 0;
-  PutLE32(&b[12], 512);
-  PutLE32(&b[16], 2);
-  PutLE32(&b[20], 68);
-  PutLE32(&b[24], 44);
-  const uint8_t send[10] = {0xB5, 0xFE, 0x00, 0x06, 0, 0, 0, 0, 0x00, 0x40};
-  const uint8_t recv[10] = {0xA2, 0xFE, 0x00, 0x06, 0, 0, 0, 0, 0x01, 0x00};
-  std::memcpy(&b[28], receive ? recv : send, 10);
-  if (!receive) b[68] = 2;
-  b[72] = b[73] = b[74] = b[75] = 0xFF;
-  return b;
-}
-
 TEST_F(NvmeDriveRequests, TunnelPairReturnsTheLogAndRefusesOthersWithSense) {
   uint32_t error = 0;
   // A receive without a send first is out of sequence.
@@ -343,6 +302,16 @@ TEST_F(NvmeDriveRequests, TunnelPairReturnsTheLogAndRefusesOthersWithSense) {
   PutLE32(&b[20], 100);  // data past the end of the block
   EXPECT_FALSE(Send(Path(), IOCTL_SCSI_PASS_THROUGH, b, &error));
   EXPECT_EQ(error, ERROR_INVALID_PARAMETER);
+
+  // An output too small for the structure is refused before any reply is
+  // written, even when the request moves no data and no sense.
+  b = TunnelHalf(false);
+  PutLE32(&b[12], 0);  // no data
+  b[7] = 0;            // no sense
+  const std::vector<uint8_t> sent = b;
+  EXPECT_FALSE(Send(Path(), IOCTL_SCSI_PASS_THROUGH, b, &error, 8));
+  EXPECT_EQ(error, ERROR_INVALID_PARAMETER);
+  EXPECT_EQ(b, sent);
 }
 
 TEST_F(NvmeDriveRequests, FaultsHitTheirFormAndOpcode) {

@@ -31,23 +31,18 @@ class DecryptLogTest : public test::SimTest {
   void SetUp() override {
     test::SimTest::SetUp();
     savedLocale_ = std::setlocale(LC_ALL, nullptr);
-    if (const char* v = std::getenv("LC_ALL")) savedLcAll_ = v;
-    ::setenv("LC_ALL", "C.UTF-8", 1);
+    lcAll_.emplace("LC_ALL", "C.UTF-8");
     SetLogLevel(1);
   }
   void TearDown() override {
-    if (savedLcAll_) {
-      ::setenv("LC_ALL", savedLcAll_->c_str(), 1);
-    } else {
-      ::unsetenv("LC_ALL");
-    }
+    lcAll_.reset();
     std::setlocale(LC_ALL, savedLocale_.c_str());
     test::SimTest::TearDown();
   }
   std::string Output() const { return test::ReadFile(Dir() + "/Decrypted.log"); }
 
   std::string savedLocale_;
-  std::optional<std::string> savedLcAll_;
+  std::optional<test::ScopedEnv> lcAll_;
 };
 
 TEST_F(DecryptLogTest, UnitsLoseTheirShift) {

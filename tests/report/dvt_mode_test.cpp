@@ -17,22 +17,8 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// Lines as a result writer stores them: each text followed by a line end,
-// every line feed written as CR LF; timed writers put "%08d " before each
-// text (the virtual clock stands still, so the time is always 0).
-std::string Stored(std::initializer_list<std::string> texts, bool timed) {
-  std::string out;
-  for (const std::string& t : texts) {
-    std::string line = (timed ? "00000000 " : "") + t + "\n";
-    for (char c : line) {
-      if (c == '\n') out += '\r';
-      out += c;
-    }
-  }
-  return out;
-}
-std::string Timed(std::initializer_list<std::string> texts) { return Stored(texts, true); }
-std::string Untimed(std::initializer_list<std::string> texts) { return Stored(texts, false); }
+using test::Timed;
+using test::Untimed;
 
 constexpr char kReportName[] = "/SSDZelvane_DVT_fail_QKD765KK0001.log";
 

@@ -28,7 +28,6 @@ class ReportTest : public SimTest {
   void SetUp() override {
     SimTest::SetUp();
     savedLocale_ = std::setlocale(LC_ALL, nullptr);
-    if (const char* v = std::getenv("LC_ALL")) savedLcAll_ = v;
     UserLocale("C.UTF-8");
     // A new run of the program: nothing of an earlier test's inventory.
     SystemInfo() = SystemInformation{};
@@ -37,17 +36,17 @@ class ReportTest : public SimTest {
     SetLogLevel(1);
   }
   void TearDown() override {
-    if (savedLcAll_) {
-      ::setenv("LC_ALL", savedLcAll_->c_str(), 1);
-    } else {
-      ::unsetenv("LC_ALL");
-    }
+    lcAll_.reset();
     std::setlocale(LC_ALL, savedLocale_.c_str());
     BuildNumber().clear();
     SimTest::TearDown();
   }
 
-  void UserLocale(const char* name) { ::setenv("LC_ALL", name, 1); }
+  // The user's locale: LC_ALL, put back as it was when the test ends.
+  void UserLocale(const char* name) {
+    lcAll_.reset();
+    lcAll_.emplace("LC_ALL", name);
+  }
 
   // The start-up pass: inventory, then discovery.
   PhysicalDriveTable Discover() {
@@ -68,7 +67,7 @@ class ReportTest : public SimTest {
 
  private:
   std::string savedLocale_;
-  std::optional<std::string> savedLcAll_;
+  std::optional<ScopedEnv> lcAll_;
 };
 
 // The lines of a file whose lines end in CR LF (the last one included).

@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -25,11 +26,56 @@ void WriteFile(const std::string& path, std::string_view content) {
 
 std::string FixturePath(const std::string& name) { return std::string(ZEL_FIXTURES_DIR) + "/" + name; }
 
+std::vector<std::string> TraceLogLines(std::string_view log) {
+  std::vector<std::string> lines;
+  size_t at = 0;
+  while (at < log.size()) {
+    size_t end = log.find("\r\n", at);
+    if (end == std::string_view::npos) end = log.size();
+    std::string line(log.substr(at, end - at));
+    if (line.size() >= 9 && line[8] == ' ' &&
+        std::all_of(line.begin(), line.begin() + 8, [](char c) { return c >= '0' && c <= '9'; }))
+      line.erase(0, 9);
+    lines.push_back(std::move(line));
+    at = end + 2;
+  }
+  return lines;
+}
+
+std::string Stored(std::initializer_list<std::string> texts, bool timed) {
+  std::string out;
+  for (const std::string& t : texts) {
+    std::string line = (timed ? "00000000 " : "") + t + "\n";
+    for (char c : line) {
+      if (c == '\n') out += '\r';
+      out += c;
+    }
+  }
+  return out;
+}
+
 std::shared_ptr<sim::SimMachine> MustLoad(std::string_view json) {
   sim::LoadResult r = sim::LoadMachineText(json, "test machine");
   EXPECT_TRUE(r.machine) << r.error;
   if (!r.machine) r = sim::LoadMachineText("{}", "empty machine");
   return r.machine;
+}
+
+ScopedEnv::ScopedEnv(std::string name, const char* value) : name_(std::move(name)) {
+  if (const char* v = std::getenv(name_.c_str())) saved_ = v;
+  if (value) {
+    ::setenv(name_.c_str(), value, 1);
+  } else {
+    ::unsetenv(name_.c_str());
+  }
+}
+
+ScopedEnv::~ScopedEnv() {
+  if (saved_) {
+    ::setenv(name_.c_str(), saved_->c_str(), 1);
+  } else {
+    ::unsetenv(name_.c_str());
+  }
 }
 
 void SimTest::SetUp() {
@@ -62,5 +108,12 @@ void SimTest::UseMachine(std::shared_ptr<sim::SimMachine> machine) {
 }
 
 std::string SimTest::TraceLog() const { return ReadFile(dir_ + "/SSDZelvane.log"); }
+
+std::vector<std::string> SimTest::TraceLines() const { return TraceLogLines(TraceLog()); }
+
+bool SimTest::Logged(const std::string& line) const {
+  std::vector<std::string> lines = TraceLines();
+  return std::find(lines.begin(), lines.end(), line) != lines.end();
+}
 
 }  // namespace zel::test
