@@ -74,4 +74,13 @@ MachineChoice ChooseMachine(std::vector<std::string>& args) {
 #endif
 }
 
+std::vector<std::string> UnusableDriveReasons() {
+#ifdef ZEL_HAVE_LINUX_BACKEND
+  if (const linuxbackend::LinuxPlatformOptions* options =
+          linuxbackend::LinuxPlatformOptionsOf(platform::Current()))
+    return linuxbackend::SurveyReport(linuxbackend::SurveyDisks(*options));
+#endif
+  return {};
+}
+
 }  // namespace zel

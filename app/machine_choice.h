@@ -26,4 +26,9 @@ MachineChoice ChooseMachine(std::vector<std::string>& args);
 // The machine a file or "demo" names.
 MachineChoice LoadSimulatedMachine(const std::string& fileOrDemo);
 
+// Why the installed machine offers no usable drive, one line per disk it
+// has (not root, a virtio disk, a USB disk, ...). Only the real machine
+// knows; on a simulated machine the list is empty.
+std::vector<std::string> UnusableDriveReasons();
+
 }  // namespace zel

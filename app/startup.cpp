@@ -8,6 +8,7 @@
 #include <clocale>
 #include <cstdio>
 
+#include "app/machine_choice.h"
 #include "app/strings.h"
 #include "device/ata_command.h"
 #include "inventory/system_info.h"
@@ -231,6 +232,11 @@ void ConsoleStartupHost::ShowMessage(const std::string& text) {
   std::fflush(stderr);
 }
 
+void ConsoleStartupHost::ExplainNoUsableDrive(const std::vector<std::string>& reasons) {
+  for (const std::string& line : reasons) std::fprintf(stderr, "  %s\n", line.c_str());
+  std::fflush(stderr);
+}
+
 int ConsoleStartupHost::RunMainWindow(CQuarn_SSDZelvDlg&) {
   int count = PhysicalDriveCount();
   std::fprintf(stderr,
@@ -325,6 +331,7 @@ int32_t CQuarn_SSDZelvDlg::UpdateDrivesInfo() {
     return 1;
   }
   host_.ShowMessage(LoadStringText(kNoUsableDriveText));
+  host_.ExplainNoUsableDrive(UnusableDriveReasons());
   host_.CloseWindow();
   return 0;
 }

@@ -115,6 +115,10 @@ class StartupHost {
   virtual void ShowMessage(const std::string& text) = 0;
   // The dialog asks its window to close.
   virtual void CloseWindow() = 0;
+  // After the "no usable drive" message: what the machine says of each of
+  // its disks (empty on a simulated machine). A window has nowhere to show
+  // it; the console host prints it.
+  virtual void ExplainNoUsableDrive(const std::vector<std::string>& /*reasons*/) {}
   // Builds and shows the main window once the start-up has handed over;
   // returns the program's exit status when the window ends.
   virtual int RunMainWindow(CQuarn_SSDZelvDlg& dialog) = 0;
@@ -127,6 +131,7 @@ class ConsoleStartupHost final : public StartupHost {
  public:
   void ShowMessage(const std::string& text) override;
   void CloseWindow() override {}
+  void ExplainNoUsableDrive(const std::vector<std::string>& reasons) override;
   int RunMainWindow(CQuarn_SSDZelvDlg& dialog) override;
 };
 

@@ -6,9 +6,7 @@
 #include "device/ata_command.h"
 #include "health/smart_health.h"
 
-#ifdef ZEL_HAVE_LINUX_BACKEND
-#include "platform/linux/linux_platform.h"
-#endif
+#include "app/machine_choice.h"
 
 namespace zel::cli {
 
@@ -77,15 +75,8 @@ bool LoadDriveTable(const Context& ctx, PhysicalDriveTable* table) {
   Error(ctx,
         "no usable drive: no SATA or NVMe drive answered its identity and health requests "
         "(USB disks are never used; a SATA controller may need an AHCI driver)");
-#ifdef ZEL_HAVE_LINUX_BACKEND
-  // On the real machine the backend says what became of each block device:
-  // not root, a virtio disk, a USB disk, ...
-  if (const linuxbackend::LinuxPlatformOptions* options =
-          linuxbackend::LinuxPlatformOptionsOf(platform::Current())) {
-    for (const std::string& line : linuxbackend::SurveyReport(linuxbackend::SurveyDisks(*options)))
-      std::fprintf(ctx.err, "  %s\n", line.c_str());
-  }
-#endif
+  // On the real machine the backend says what became of each block device.
+  for (const std::string& line : UnusableDriveReasons()) std::fprintf(ctx.err, "  %s\n", line.c_str());
   return false;
 }
 

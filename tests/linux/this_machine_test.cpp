@@ -90,6 +90,9 @@ TEST_F(ThisMachineTest, WithoutAUsableDriveEveryCommandSaysWhy) {
   ProgramRun desktop = Run("SSDZelvane", "", false);
   EXPECT_EQ(desktop.status, 2);
   EXPECT_TRUE(Contains(desktop.err, LoadStringText(360))) << desktop.err;
+  // The desktop program gives the same reasons after its message.
+  for (const std::string& line : SurveyReport(survey))
+    EXPECT_TRUE(Contains(desktop.err, "\n  " + line + "\n")) << line << "\n" << desktop.err;
 }
 
 TEST_F(ThisMachineTest, ANormalUserIsToldWhyNoDriveIsUsable) {
