@@ -2,9 +2,12 @@
 // memory: the time of one UpdatePhysicalDrivesInfo, and the time per drive,
 // which stays flat when the cost grows linearly with the number of drives.
 //
-// The class-code lookup of one disk reads every controller-device
-// association of the machine, so it costs more on a machine of more drives;
-// BM_DiskMode shows that part alone.
+// The management instrumentation answers a condition or an association from
+// an index, so those queries cost the same on any machine. What still grows
+// is the class-code lookup of one disk: it reads and matches every
+// controller-device association of the machine (one per drive), so the
+// whole discovery has a small part that grows with the square of the drive
+// count. BM_DiskMode shows that part alone.
 #include <benchmark/benchmark.h>
 
 #include <cstdio>

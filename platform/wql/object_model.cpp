@@ -32,11 +32,14 @@ const Variant* Object::Find(std::string_view name) const {
 }
 
 void ObjectModel::Invalidate() {
-  std::lock_guard<std::mutex> lock(indexMutex_);
+  std::lock_guard<std::recursive_mutex> lock(indexMutex_);
   indexed_ = false;
   index_.clear();
   classIndexed_ = false;
   byClass_.clear();
+  byText_.clear();
+  associationsIndexed_ = false;
+  associations_.clear();
 }
 
 void ObjectModel::DeclareClass(std::string_view name, std::string_view keyProperty) {
@@ -50,6 +53,7 @@ void ObjectModel::DeclareClass(std::string_view name, std::string_view keyProper
 }
 
 void ObjectModel::DeclareAssociation(std::string_view name, std::vector<std::string> references) {
+  Invalidate();
   for (ClassInfo& c : classes_)
     if (EqualsNoCaseAscii(c.name, name)) {
       c.references = std::move(references);
@@ -79,7 +83,7 @@ Object& ObjectModel::Add(Object object) {
 }
 
 std::vector<const Object*> ObjectModel::InstancesOf(std::string_view className) const {
-  std::lock_guard<std::mutex> lock(indexMutex_);
+  std::lock_guard<std::recursive_mutex> lock(indexMutex_);
   if (!classIndexed_) {
     for (const auto& o : objects_) byClass_[ToLowerAscii(o->ClassName())].push_back(o.get());
     classIndexed_ = true;
@@ -97,7 +101,7 @@ std::vector<Object*> ObjectModel::InstancesOf(std::string_view className) {
 }
 
 const Object* ObjectModel::FindByKey(std::string_view className, std::string_view keyValue) const {
-  std::lock_guard<std::mutex> lock(indexMutex_);
+  std::lock_guard<std::recursive_mutex> lock(indexMutex_);
   if (!indexed_) {
     for (const auto& o : objects_) {
       const ClassInfo* info = FindClass(o->ClassName());
@@ -112,6 +116,60 @@ const Object* ObjectModel::FindByKey(std::string_view className, std::string_vie
   }
   auto it = index_.find(ToLowerAscii(className) + '\0' + ToLowerAscii(keyValue));
   return it == index_.end() ? nullptr : it->second;
+}
+
+std::vector<std::pair<size_t, const Object*>> ObjectModel::InstancesWithText(
+    std::string_view className, std::string_view property, std::string_view text) const {
+  std::lock_guard<std::recursive_mutex> lock(indexMutex_);
+  std::string lowerClass = ToLowerAscii(className);
+  auto [entry, fresh] = byText_.try_emplace(lowerClass + '\0' + ToLowerAscii(property));
+  if (fresh) {
+    for (size_t i = 0; i < objects_.size(); ++i) {
+      const Object& o = *objects_[i];
+      if (ToLowerAscii(o.ClassName()) != lowerClass) continue;
+      const Variant* v = o.Find(property);
+      if (!v) continue;
+      if (std::optional<std::string> t = ComparableText(*v))
+        entry->second[ToLowerAscii(*t)].emplace_back(i, &o);
+    }
+  }
+  auto it = entry->second.find(ToLowerAscii(text));
+  return it == entry->second.end() ? std::vector<std::pair<size_t, const Object*>>() : it->second;
+}
+
+std::vector<const Object*> ObjectModel::AssociationsOf(const Object& target) const {
+  std::lock_guard<std::recursive_mutex> lock(indexMutex_);
+  if (!associationsIndexed_) {
+    for (const auto& o : objects_) {
+      const ClassInfo* info = FindClass(o->ClassName());
+      if (!info || !info->IsAssociation()) continue;
+      std::vector<const Object*> seen;
+      for (const std::string& ref : info->references) {
+        const Variant* v = o->Find(ref);
+        const Object* referenced = v ? ResolveReference(*v) : nullptr;
+        if (!referenced || std::find(seen.begin(), seen.end(), referenced) != seen.end()) continue;
+        seen.push_back(referenced);
+        associations_[referenced].push_back(o.get());
+      }
+    }
+    associationsIndexed_ = true;
+  }
+  auto it = associations_.find(&target);
+  return it == associations_.end() ? std::vector<const Object*>() : it->second;
+}
+
+const Object* ObjectModel::Resolve(const ObjectPath& path) const {
+  const ClassInfo* info = FindClass(path.className);
+  if (!info || !EqualsNoCaseAscii(info->key, path.keyName)) return nullptr;
+  if (const Object* o = FindByKey(path.className, path.value)) return o;
+  return FindByKey(path.className, path.raw);
+}
+
+const Object* ObjectModel::ResolveReference(const Variant& reference) const {
+  if (reference.vt != VT_BSTR) return nullptr;
+  std::optional<ObjectPath> path = ParseObjectPath(reference.text);
+  if (!path) return nullptr;
+  return Resolve(*path);
 }
 
 std::string ObjectModel::PathOf(std::string_view className, std::string_view keyValue) const {

@@ -43,6 +43,8 @@ class Object {
   std::vector<std::pair<std::string, Variant>> properties_;
 };
 
+struct ObjectPath;
+
 struct ClassInfo {
   std::string name;
   std::string key;                      // the key property of object paths
@@ -88,10 +90,25 @@ class ObjectModel {
   // non-const members drops it, so build the model completely (including
   // changes to objects it handed out) before looking objects up by key.
   const Object* FindByKey(std::string_view className, std::string_view keyValue) const;
+  // The instances of `className` whose `property` reads as `text` (its
+  // ComparableText, compared without case), in order of addition, each with
+  // its position among all instances. Indexed on first use like FindByKey.
+  std::vector<std::pair<size_t, const Object*>> InstancesWithText(std::string_view className,
+                                                                  std::string_view property,
+                                                                  std::string_view text) const;
+  // The association instances with a reference that resolves to `target`,
+  // in order of addition; indexed on first use like FindByKey.
+  std::vector<const Object*> AssociationsOf(const Object& target) const;
 
   // The object path of an instance, or of a class and key value.
   std::string PathOf(const Object& object) const;
   std::string PathOf(std::string_view className, std::string_view keyValue) const;
+
+  // The object a path names: the key compared unescaped first, then as
+  // written (an identifier inserted into a path without escaping).
+  const Object* Resolve(const ObjectPath& path) const;
+  // The object a reference property (an object path text) names.
+  const Object* ResolveReference(const Variant& reference) const;
 
  private:
   void Invalidate();
@@ -100,13 +117,21 @@ class ObjectModel {
   std::vector<ClassInfo> classes_;
   std::vector<std::unique_ptr<Object>> objects_;
   // Lower-cased "class\0key value" to the first such instance.
-  mutable std::mutex indexMutex_;
+  // Recursive: building the association index resolves paths by key.
+  mutable std::recursive_mutex indexMutex_;
   mutable bool indexed_ = false;
   mutable std::unordered_map<std::string, const Object*> index_;
   // Lower-cased class name to its instances in order of addition, built on
   // first use like the key index, so a query reads only its own class.
   mutable bool classIndexed_ = false;
   mutable std::unordered_map<std::string, std::vector<const Object*>> byClass_;
+  // Lower-cased "class\0property" to lower-cased property text to the
+  // instances (with their positions) that have it; one entry per pair asked.
+  using TextIndex = std::unordered_map<std::string, std::vector<std::pair<size_t, const Object*>>>;
+  mutable std::unordered_map<std::string, TextIndex> byText_;
+  // Referenced object to the association instances that reference it.
+  mutable bool associationsIndexed_ = false;
+  mutable std::unordered_map<const Object*, std::vector<const Object*>> associations_;
 };
 
 // WQL string escaping: "\" becomes "\\" and a double quote "\"".

@@ -103,43 +103,54 @@ bool IsKeyword(const Token& t, std::string_view word) {
   return t.kind == Token::Kind::Ident && EqualsNoCaseAscii(t.text, word);
 }
 
-// Does a property value equal the literal of a condition?
-bool ValueMatches(const Variant& value, const Statement& s) {
-  // A text is compared in place: the condition is tested on every object of
-  // its class, so no copy is made for it.
-  if (value.vt == VT_BSTR)
-    return EqualsNoCaseAscii(value.text, s.value) || EqualsNoCaseAscii(value.text, s.rawValue);
-  std::optional<std::string> text = ComparableText(value);
-  if (!text) return false;
-  // An integer property against a number, or a quoted number.
-  const std::string& literal = s.value;
-  if (literal.empty()) return false;
+// A condition literal as an integer property's decimal text ("007" is "7",
+// "-0" is "0"); nothing when the literal is no number.
+std::optional<std::string> NumberText(const std::string& literal) {
+  if (literal.empty()) return std::nullopt;
   size_t digitsFrom = literal[0] == '-' ? 1 : 0;
-  if (digitsFrom >= literal.size()) return false;
+  if (digitsFrom >= literal.size()) return std::nullopt;
   for (size_t i = digitsFrom; i < literal.size(); ++i)
-    if (literal[i] < '0' || literal[i] > '9') return false;
-  // Compare as numbers so "007" equals 7.
+    if (literal[i] < '0' || literal[i] > '9') return std::nullopt;
   size_t first = digitsFrom;
   while (first + 1 < literal.size() && literal[first] == '0') ++first;
   std::string normal = (digitsFrom ? "-" : "") + literal.substr(first);
   if (normal == "-0") normal = "0";
-  return normal == *text;
+  return normal;
 }
 
-// The object an object path names: the key compared unescaped first, then as
-// written (an identifier inserted into a path without escaping).
-const Object* Resolve(const ObjectModel& model, const ObjectPath& path) {
-  const ClassInfo* info = model.FindClass(path.className);
-  if (!info || !EqualsNoCaseAscii(info->key, path.keyName)) return nullptr;
-  if (const Object* o = model.FindByKey(path.className, path.value)) return o;
-  return model.FindByKey(path.className, path.raw);
+// Does a property value equal the literal of a condition? A text equals the
+// literal unescaped or as written, without case; an integer equals a number
+// or a quoted number.
+bool ValueMatches(const Variant& value, const Statement& s) {
+  if (value.vt == VT_BSTR)
+    return EqualsNoCaseAscii(value.text, s.value) || EqualsNoCaseAscii(value.text, s.rawValue);
+  std::optional<std::string> text = ComparableText(value);
+  std::optional<std::string> number = NumberText(s.value);
+  return text && number && *number == *text;
 }
 
-const Object* ResolveReference(const ObjectModel& model, const Variant& reference) {
-  if (reference.vt != VT_BSTR) return nullptr;
-  std::optional<ObjectPath> path = ParseObjectPath(reference.text);
-  if (!path) return nullptr;
-  return Resolve(model, *path);
+// The instances of a condition's class that satisfy it, in order of
+// addition. Every match has one of the literal's comparable forms as its
+// text, so the property index gives the candidates and ValueMatches decides.
+std::vector<const Object*> MatchingInstances(const ObjectModel& model, const Statement& s) {
+  std::vector<std::string> forms{s.value, s.rawValue};
+  if (std::optional<std::string> number = NumberText(s.value)) forms.push_back(*number);
+  std::vector<std::pair<size_t, const Object*>> candidates;
+  for (size_t i = 0; i < forms.size(); ++i) {
+    bool repeated = false;
+    for (size_t j = 0; j < i; ++j) repeated = repeated || EqualsNoCaseAscii(forms[i], forms[j]);
+    if (repeated) continue;
+    for (const auto& c : model.InstancesWithText(s.className, s.property, forms[i]))
+      candidates.push_back(c);
+  }
+  std::sort(candidates.begin(), candidates.end());
+  candidates.erase(std::unique(candidates.begin(), candidates.end()), candidates.end());
+  std::vector<const Object*> out;
+  for (const auto& [position, o] : candidates) {
+    const Variant* v = o->Find(s.property);
+    if (v && ValueMatches(*v, s)) out.push_back(o);
+  }
+  return out;
 }
 
 }  // namespace
@@ -232,35 +243,26 @@ QueryResult Execute(const ObjectModel& model, const Statement& s) {
       r.status = WBEM_E_INVALID_CLASS;
       return r;
     }
-    for (const Object* o : model.InstancesOf(s.className)) {
-      if (s.hasCondition) {
-        const Variant* v = o->Find(s.property);
-        if (!v || !ValueMatches(*v, s)) continue;
-      }
-      r.objects.push_back(o);
-    }
+    r.objects = s.hasCondition ? MatchingInstances(model, s) : model.InstancesOf(s.className);
     return r;
   }
 
   std::optional<ObjectPath> path = ParseObjectPath(s.sourcePath);
-  const Object* source = path ? Resolve(model, *path) : nullptr;
+  const Object* source = path ? model.Resolve(*path) : nullptr;
   if (!source) {
     r.deferred = WBEM_E_NOT_FOUND;
     return r;
   }
   // Every association instance with a reference to the source contributes
-  // the objects its other references name; each object comes once.
+  // the objects its other references name; each object comes once. The
+  // association classes are taken in the order they were declared.
+  std::vector<const Object*> linked = model.AssociationsOf(*source);
   auto consider = [&](const ClassInfo& info) {
-    for (const Object* assoc : model.InstancesOf(info.name)) {
-      bool linked = false;
+    for (const Object* assoc : linked) {
+      if (!EqualsNoCaseAscii(assoc->ClassName(), info.name)) continue;
       for (const std::string& ref : info.references) {
         const Variant* v = assoc->Find(ref);
-        if (v && ResolveReference(model, *v) == source) linked = true;
-      }
-      if (!linked) continue;
-      for (const std::string& ref : info.references) {
-        const Variant* v = assoc->Find(ref);
-        const Object* other = v ? ResolveReference(model, *v) : nullptr;
+        const Object* other = v ? model.ResolveReference(*v) : nullptr;
         if (!other || other == source) continue;
         if (!s.resultClass.empty() && !EqualsNoCaseAscii(other->ClassName(), s.resultClass))
           continue;

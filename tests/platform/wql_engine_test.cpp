@@ -163,6 +163,36 @@ TEST(WqlStatements, AssociatorsFollowTheAssociations) {
   EXPECT_EQ(missing.deferred, WBEM_E_NOT_FOUND);
 }
 
+// Conditions and associations are answered from indexes built on first use;
+// a change to the model afterwards is seen by the next statement, and
+// several matches come in the order they were added.
+TEST(WqlStatements, LookupsFollowChangesToTheModel) {
+  auto m = SmallModel();
+  const std::string byIndex = "SELECT * FROM Win32_DiskDrive WHERE Index = 007";
+  const std::string linked = std::string("ASSOCIATORS OF {Win32_PnPEntity.DeviceID='") +
+                             kSataPnp + "'} WHERE AssocClass=Win32_IDEControllerDevice";
+  EXPECT_TRUE(Execute(*m, byIndex).objects.empty());
+  EXPECT_EQ(Ids(Execute(*m, linked)), std::vector<std::string>{kAhciId});
+
+  for (const char* id : {"\\\\.\\PHYSICALDRIVE7", "\\\\.\\PHYSICALDRIVE7B"}) {
+    Object disk("Win32_DiskDrive");
+    disk.Set("DeviceID", Variant::Bstr(id));
+    disk.Set("Index", Variant::I4(7));
+    m->Add(disk);
+  }
+  Object second("Win32_IDEController");
+  second.Set("DeviceID", Variant::Bstr("PCI\\SECOND"));
+  m->Add(second);
+  Object link("Win32_IDEControllerDevice");
+  link.Set("Antecedent", Variant::Bstr(m->PathOf("Win32_IDEController", "PCI\\SECOND")));
+  link.Set("Dependent", Variant::Bstr(m->PathOf("Win32_PnPEntity", kSataPnp)));
+  m->Add(link);
+
+  EXPECT_EQ(Ids(Execute(*m, byIndex)),
+            (std::vector<std::string>{"\\\\.\\PHYSICALDRIVE7", "\\\\.\\PHYSICALDRIVE7B"}));
+  EXPECT_EQ(Ids(Execute(*m, linked)), (std::vector<std::string>{kAhciId, "PCI\\SECOND"}));
+}
+
 TEST(WqlObjectPaths, EscapedOnWritingAndReadBack) {
   ObjectModel m("HOST");
   m.DeclareClass("Win32_IDEController");
