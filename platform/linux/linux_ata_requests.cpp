@@ -103,6 +103,26 @@ bool NotForThisDisk(const OpenDevice& d) {
   return d.kind != OpenDevice::Disk || d.disk.bus == DiskBus::Nvme || d.fd < 0;
 }
 
+// The two pass-through headers (buffered and direct) share their fields:
+// the request one describes, and what is written back after the command.
+template <typename Header>
+AtaRequest RequestOf(const Header& h) {
+  AtaRequest request;
+  request.registers = Registers(h.CurrentTaskFile, h.PreviousTaskFile);
+  request.protocol = ProtocolFor(h.AtaFlags, h.DataTransferLength);
+  request.dataIn = (h.AtaFlags & kFlagDataIn) != 0;
+  request.extend = (h.AtaFlags & kFlag48Bit) != 0;
+  request.dataLength = h.DataTransferLength;
+  return request;
+}
+
+template <typename Header>
+void StoreOutcome(const AtaOutcome& o, uint32_t moved, Header& h) {
+  h.CurrentTaskFile = Returned(o.registers);
+  h.PreviousTaskFile = ReturnedPrevious(o.registers);
+  h.DataTransferLength = moved;
+}
+
 }  // namespace
 
 bool AtaBuffered(const LinuxMachine& machine, const OpenDevice& device, ControlRequest& r) {
@@ -126,19 +146,12 @@ bool AtaBuffered(const LinuxMachine& machine, const OpenDevice& device, ControlR
     if (h.DataBufferOffset < H::kSize || end > (out ? inSize : outSize))
       return FailWith(ERROR_INVALID_PARAMETER);
   }
-  AtaRequest request;
-  request.registers = Registers(h.CurrentTaskFile, h.PreviousTaskFile);
-  request.protocol = ProtocolFor(h.AtaFlags, length);
-  request.dataIn = in;
-  request.extend = (h.AtaFlags & kFlag48Bit) != 0;
-  request.dataLength = length;
+  AtaRequest request = RequestOf(h);
   uint32_t moved = 0;
   AtaOutcome o = machine.Transports().ata(device.fd, request, length ? sys.data() + h.DataBufferOffset : nullptr,
                                           TimeoutMs(h.TimeOutValue), &moved);
   if (!o.carried) return FailWith(o.error);
-  h.CurrentTaskFile = Returned(o.registers);
-  h.PreviousTaskFile = ReturnedPrevious(o.registers);
-  h.DataTransferLength = moved;
+  StoreOutcome(o, moved, h);
   h.Encode(sys.data());
   uint32_t reply = in && moved ? h.DataBufferOffset + moved : H::kSize;
   uint32_t copy = std::min(reply, outSize);
@@ -164,19 +177,12 @@ bool AtaDirect(const LinuxMachine& machine, const OpenDevice& device, ControlReq
         h.DataBuffer % wire::kAtaDirectAlignment != 0)
       return FailWith(ERROR_INVALID_PARAMETER);
   }
-  AtaRequest request;
-  request.registers = Registers(h.CurrentTaskFile, h.PreviousTaskFile);
-  request.protocol = ProtocolFor(h.AtaFlags, length);
-  request.dataIn = in;
-  request.extend = (h.AtaFlags & kFlag48Bit) != 0;
-  request.dataLength = length;
+  AtaRequest request = RequestOf(h);
   uint32_t moved = 0;
   AtaOutcome o = machine.Transports().ata(device.fd, request, length ? r.pointed.data() : nullptr,
                                           TimeoutMs(h.TimeOutValue), &moved);
   if (!o.carried) return FailWith(o.error);
-  h.CurrentTaskFile = Returned(o.registers);
-  h.PreviousTaskFile = ReturnedPrevious(o.registers);
-  h.DataTransferLength = moved;
+  StoreOutcome(o, moved, h);
   h.Encode(r.out.data());
   *r.returned = D::kSize;
   return true;
