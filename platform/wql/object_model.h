@@ -116,9 +116,10 @@ class ObjectModel {
   std::string computerName_;
   std::vector<ClassInfo> classes_;
   std::vector<std::unique_ptr<Object>> objects_;
-  // Lower-cased "class\0key value" to the first such instance.
-  // Recursive: building the association index resolves paths by key.
+  // Guards the indexes below; recursive because building the association
+  // index resolves paths by key.
   mutable std::recursive_mutex indexMutex_;
+  // Lower-cased "class\0key value" to the first such instance.
   mutable bool indexed_ = false;
   mutable std::unordered_map<std::string, const Object*> index_;
   // Lower-cased class name to its instances in order of addition, built on

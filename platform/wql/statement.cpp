@@ -136,13 +136,9 @@ std::vector<const Object*> MatchingInstances(const ObjectModel& model, const Sta
   std::vector<std::string> forms{s.value, s.rawValue};
   if (std::optional<std::string> number = NumberText(s.value)) forms.push_back(*number);
   std::vector<std::pair<size_t, const Object*>> candidates;
-  for (size_t i = 0; i < forms.size(); ++i) {
-    bool repeated = false;
-    for (size_t j = 0; j < i; ++j) repeated = repeated || EqualsNoCaseAscii(forms[i], forms[j]);
-    if (repeated) continue;
-    for (const auto& c : model.InstancesWithText(s.className, s.property, forms[i]))
+  for (const std::string& form : forms)
+    for (const auto& c : model.InstancesWithText(s.className, s.property, form))
       candidates.push_back(c);
-  }
   std::sort(candidates.begin(), candidates.end());
   candidates.erase(std::unique(candidates.begin(), candidates.end()), candidates.end());
   std::vector<const Object*> out;
