@@ -1,10 +1,5 @@
 #include "app/startup.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <clocale>
 #include <cstdio>
 
@@ -35,60 +30,6 @@ constexpr size_t kVendorUidBufferSize = 8192;
 
 // The mutex handle stays open until the process ends; nothing examines it.
 std::intptr_t g_instanceMutex = 0;
-
-uint32_t PlatformErrorOf(int err) {
-  switch (err) {
-    case ENOENT:
-    case ENOTDIR: return ERROR_FILE_NOT_FOUND;
-    case ENAMETOOLONG: return ERROR_PATH_NOT_FOUND;
-    case EACCES:
-    case EPERM:
-    case EISDIR: return ERROR_ACCESS_DENIED;
-    case EMFILE:
-    case ENFILE: return ERROR_TOO_MANY_OPEN_FILES;
-    default: return ERROR_GEN_FAILURE;
-  }
-}
-
-// An unsigned decimal number read as the platform's wide-string conversion
-// reads it: leading white space and a sign are skipped (a minus negates),
-// digits up to the first other character, a value beyond 32 bits saturates.
-// `stray` tells that characters are left after the number (all of them when
-// no digit starts it).
-struct DecimalNumber {
-  uint32_t value = 0;
-  bool stray = false;
-};
-
-DecimalNumber ReadDecimal(const std::string& text) {
-  size_t i = 0;
-  while (i < text.size() && (text[i] == ' ' || (text[i] >= '\t' && text[i] <= '\r'))) ++i;
-  bool negative = false;
-  if (i < text.size() && (text[i] == '+' || text[i] == '-')) {
-    negative = text[i] == '-';
-    ++i;
-  }
-  size_t digits = i;
-  uint64_t v = 0;
-  bool overflow = false;
-  while (i < text.size() && text[i] >= '0' && text[i] <= '9') {
-    v = v * 10 + static_cast<uint64_t>(text[i] - '0');
-    if (v > 0xFFFFFFFFull) {
-      overflow = true;
-      v = 0xFFFFFFFFull;
-    }
-    ++i;
-  }
-  DecimalNumber n;
-  if (i == digits) {
-    n.stray = !text.empty();
-    return n;
-  }
-  uint32_t u = static_cast<uint32_t>(v);
-  n.value = overflow ? 0xFFFFFFFFu : (negative ? 0u - u : u);
-  n.stray = i < text.size();
-  return n;
-}
 
 // The product key's "LogLevel", read with full access as the program has
 // always opened its key; 0 when the key or the value is not there.
@@ -148,7 +89,7 @@ CommandLineOptions ScanCommandLine(const std::vector<std::string>& args) {
     options.smuid = smuid;
     if (i + 1 < args.size()) {
       const std::string& number = args[i + 1];
-      DecimalNumber n = ReadDecimal(number);
+      UnsignedNumber n = ParseUnsigned(std::string_view(number), 10);
       options.diskNumber = n.value;
       if (n.stray)
         LogTraceF(dvt ? "DVT Disk number error: Disk-%s!!!" : "Disk number error: Disk-%s!!!",
@@ -177,26 +118,25 @@ std::string ReadBuildNumber() {
   // The running program's own file, wherever it was started from: the
   // current directory holds some other program's file, or none.
   std::string path = Sys().GetModuleFileName();
-  int fd = path.empty() ? -1 : ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-  if (fd < 0) {
+  Files& files = Current().Files();
+  HANDLE file = path.empty() ? INVALID_HANDLE_VALUE
+                             : files.CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING,
+                                                 FILE_ATTRIBUTE_NORMAL);
+  if (file == INVALID_HANDLE_VALUE) {
+    // A folder does not open as a file (ERROR_ACCESS_DENIED).
     LogTraceF("Open SSDZelvane.exe fail:%d!",
-              static_cast<int>(path.empty() ? ERROR_FILE_NOT_FOUND : PlatformErrorOf(errno)));
+              static_cast<int>(path.empty() ? ERROR_FILE_NOT_FOUND : GetLastError()));
     return std::string();
   }
-  struct stat st {};
-  bool statted = ::fstat(fd, &st) == 0;
-  int statError = errno;
-  ::close(fd);
-  if (statted && S_ISDIR(st.st_mode)) {
-    // A folder is not a program file.
-    LogTraceF("Open SSDZelvane.exe fail:%d!", static_cast<int>(ERROR_ACCESS_DENIED));
+  FILETIME written;
+  bool timed = files.GetFileTime(file, nullptr, nullptr, &written);
+  uint32_t timeError = GetLastError();
+  files.CloseHandle(file);
+  if (!timed) {
+    LogTraceF("GetFileTime() fail:%d!", static_cast<int>(timeError));
     return std::string();
   }
-  if (!statted) {
-    LogTraceF("GetFileTime() fail:%d!", static_cast<int>(PlatformErrorOf(statError)));
-    return std::string();
-  }
-  int64_t ms = static_cast<int64_t>(st.st_mtim.tv_sec) * 1000 + st.st_mtim.tv_nsec / 1000000;
+  int64_t ms = UnixMsFromFileTime(written);
   SystemTime utc = ToSystemTime(ms);
   std::string number = FormatBuildNumber(utc);
   if (number.empty()) {

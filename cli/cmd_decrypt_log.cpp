@@ -1,11 +1,11 @@
 // zelvane decrypt-log FILE: the Utilities page's hidden "Decrypt Log": undo
 // the scrambling of FILE into Decrypted.log in the current directory.
-#include <filesystem>
 #include <string>
 
 #include <nlohmann/json.hpp>
 
 #include "cli/cli.h"
+#include "platform/platform.h"
 #include "report/log_decrypt.h"
 
 namespace zel::cli {
@@ -18,8 +18,8 @@ int RunDecryptLog(Context& ctx) {
   const std::string& input = ctx.args[0];
   const DecryptResult result = DecryptLogFile(input);
 
-  std::error_code ec;
-  std::string output = (std::filesystem::current_path(ec) / "Decrypted.log").string();
+  std::string output = platform::Current().Files().GetFullPathNameW("Decrypted.log");
+  if (output.empty()) output = "Decrypted.log";
   if (ctx.json) {
     nlohmann::ordered_json doc;
     doc["input"] = input;

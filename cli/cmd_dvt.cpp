@@ -3,11 +3,11 @@
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
-#include <fstream>
 #include <string>
 
 #include "cli/cli.h"
 #include "cli/output.h"
+#include "platform/platform.h"
 #include "report/dvt_mode.h"
 #include "report/log.h"
 
@@ -36,6 +36,16 @@ nlohmann::json ResultFiles() {
     if (!path.empty()) files[name] = path;
   }
   return files;
+}
+
+// Whether the criteria file opens for reading, to tell why a run stopped.
+bool CanOpenForReading(const std::string& path) {
+  platform::Files& files = platform::Current().Files();
+  platform::HANDLE h = files.CreateFileW(path, platform::GENERIC_READ, platform::FILE_SHARE_READ,
+                                         platform::OPEN_EXISTING, platform::FILE_ATTRIBUTE_NORMAL);
+  if (h == platform::INVALID_HANDLE_VALUE) return false;
+  files.CloseHandle(h);
+  return true;
 }
 
 }  // namespace
@@ -91,7 +101,7 @@ int RunDvt(Context& ctx) {
 
   std::string reason;
   if (status == kDvtCouldNotRun) {
-    bool readable = !criteria.empty() && std::ifstream(criteria, std::ios::binary).good();
+    bool readable = !criteria.empty() && CanOpenForReading(criteria);
     if (criteria.empty()) {
       reason = "no criteria file ZelvaneDvt*.txt in the current directory (error " +
                std::to_string(searchError) + ")";

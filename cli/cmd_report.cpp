@@ -1,8 +1,5 @@
 // zelvane report PATH: the system report of the Utilities page's
 // "Export Log" button, written to PATH as typed.
-#include <sys/stat.h>
-
-#include <cerrno>
 #include <clocale>
 #include <ctime>
 #include <string>

@@ -11,7 +11,14 @@ thread_local uint32_t t_lastError = 0;
 
 // The machine before any backend is installed: nothing exists, every request
 // fails with a platform error instead of crashing.
-class NullPlatform final : public Platform, DeviceIo, System, DeviceTree, Com, Registry, Processes {
+class NullPlatform final : public Platform,
+                           DeviceIo,
+                           System,
+                           DeviceTree,
+                           Com,
+                           Registry,
+                           Processes,
+                           platform::Files {
  public:
   DeviceIo& Devices() override { return *this; }
   System& Sys() override { return *this; }
@@ -19,6 +26,7 @@ class NullPlatform final : public Platform, DeviceIo, System, DeviceTree, Com, R
   Com& Wmi() override { return *this; }
   Registry& Reg() override { return *this; }
   Processes& Procs() override { return *this; }
+  platform::Files& Files() override { return *this; }
 
   HANDLE CreateFileW(const std::string&, uint32_t, uint32_t, uint32_t, uint32_t) override {
     SetLastError(ERROR_FILE_NOT_FOUND);
@@ -114,6 +122,50 @@ class NullPlatform final : public Platform, DeviceIo, System, DeviceTree, Com, R
   std::intptr_t ShowWindowTitle(const std::string&) override { return 0; }
   void HideWindowTitle(std::intptr_t) override {}
   std::intptr_t CreateMutexW(const std::string&) override { return 0; }
+
+  // No volumes, no folders: every file call fails as on a path that is not there.
+  bool WriteFile(HANDLE, const uint8_t*, uint32_t, uint32_t*) override {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return false;
+  }
+  bool GetFileSizeEx(HANDLE, uint64_t*) override { return FailWith(ERROR_INVALID_HANDLE); }
+  bool GetFileTime(HANDLE, FILETIME*, FILETIME*, FILETIME*) override {
+    return FailWith(ERROR_INVALID_HANDLE);
+  }
+  bool FlushFileBuffers(HANDLE) override { return FailWith(ERROR_INVALID_HANDLE); }
+  uint32_t GetFileAttributesW(const std::string&) override {
+    SetLastError(ERROR_PATH_NOT_FOUND);
+    return INVALID_FILE_ATTRIBUTES;
+  }
+  bool SetFileAttributesW(const std::string&, uint32_t) override {
+    return FailWith(ERROR_PATH_NOT_FOUND);
+  }
+  bool DeleteFileW(const std::string&) override { return FailWith(ERROR_PATH_NOT_FOUND); }
+  bool CreateDirectoryW(const std::string&) override { return FailWith(ERROR_PATH_NOT_FOUND); }
+  bool RemoveDirectoryW(const std::string&) override { return FailWith(ERROR_PATH_NOT_FOUND); }
+  HANDLE FindFirstFileW(const std::string&, WIN32_FIND_DATAW*) override {
+    SetLastError(ERROR_PATH_NOT_FOUND);
+    return INVALID_HANDLE_VALUE;
+  }
+  bool FindNextFileW(HANDLE, WIN32_FIND_DATAW*) override { return FailWith(ERROR_INVALID_HANDLE); }
+  bool FindClose(HANDLE) override { return FailWith(ERROR_INVALID_HANDLE); }
+  bool GetDiskFreeSpaceExW(const std::string&, uint64_t*, uint64_t*, uint64_t*) override {
+    return FailWith(ERROR_PATH_NOT_FOUND);
+  }
+  bool GetDiskFreeSpaceW(const std::string&, uint32_t*, uint32_t*, uint32_t*, uint32_t*) override {
+    return FailWith(ERROR_PATH_NOT_FOUND);
+  }
+  bool GetVolumePathNameW(const std::string&, std::string*, uint32_t) override {
+    return FailWith(ERROR_PATH_NOT_FOUND);
+  }
+  uint32_t GetLogicalDriveStringsW(uint32_t, char16_t*) override {
+    SetLastError(ERROR_NOT_SUPPORTED);
+    return 0;
+  }
+  std::string GetFullPathNameW(const std::string&) override {
+    SetLastError(ERROR_PATH_NOT_FOUND);
+    return std::string();
+  }
 };
 
 std::mutex g_mutex;

@@ -12,6 +12,7 @@
 #include "platform/device_io.h"
 #include "platform/device_tree.h"
 #include "platform/errors.h"
+#include "platform/files.h"
 #include "platform/processes.h"
 #include "platform/registry.h"
 #include "platform/system.h"
@@ -28,6 +29,7 @@ class Platform {
   virtual Com& Wmi() = 0;
   virtual Registry& Reg() = 0;
   virtual Processes& Procs() = 0;
+  virtual platform::Files& Files() = 0;
 };
 
 // The current platform. Before any is installed this is a machine without

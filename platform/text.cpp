@@ -298,3 +298,59 @@ std::string FromLocaleMultibyte(std::string_view bytes) {
 }
 
 }  // namespace zel
+
+namespace zel {
+
+namespace {
+
+bool IsCrtSpace(char16_t c) {
+  return c == u' ' || c == u'\t' || c == u'\n' || c == u'\v' || c == u'\f' || c == u'\r';
+}
+
+int DigitValue(char16_t c) {
+  if (c >= u'0' && c <= u'9') return c - u'0';
+  if (c >= u'a' && c <= u'f') return c - u'a' + 10;
+  if (c >= u'A' && c <= u'F') return c - u'A' + 10;
+  return 99;
+}
+
+}  // namespace
+
+UnsignedNumber ParseUnsigned(std::u16string_view t, int base) {
+  size_t i = 0;
+  while (i < t.size() && IsCrtSpace(t[i])) ++i;
+  bool negative = false;
+  if (i < t.size() && (t[i] == u'+' || t[i] == u'-')) {
+    negative = t[i] == u'-';
+    ++i;
+  }
+  if (base == 16 && i + 2 < t.size() && t[i] == u'0' && (t[i + 1] == u'x' || t[i + 1] == u'X') &&
+      DigitValue(t[i + 2]) < 16)
+    i += 2;
+  size_t digitsStart = i;
+  uint64_t v = 0;
+  bool overflow = false;
+  while (i < t.size() && DigitValue(t[i]) < base) {
+    v = v * static_cast<uint64_t>(base) + static_cast<uint64_t>(DigitValue(t[i]));
+    if (v > 0xFFFFFFFFull) {
+      overflow = true;
+      v = 0xFFFFFFFFull;
+    }
+    ++i;
+  }
+  UnsignedNumber n;
+  if (i == digitsStart) {
+    n.stray = !t.empty();
+    return n;
+  }
+  uint32_t u = static_cast<uint32_t>(v);
+  n.value = overflow ? 0xFFFFFFFFu : (negative ? 0u - u : u);
+  n.stray = i < t.size();
+  return n;
+}
+
+UnsignedNumber ParseUnsigned(std::string_view utf8, int base) {
+  return ParseUnsigned(std::u16string_view(Utf8ToUtf16(utf8)), base);
+}
+
+}  // namespace zel

@@ -61,3 +61,20 @@ std::string ToLocaleMultibyteReplacing(std::string_view utf8, char replacement =
 std::string FromLocaleMultibyte(std::string_view bytes);
 
 }  // namespace zel
+
+namespace zel {
+
+// A number converted the way the platform's unsigned wide-string conversion
+// (wcstoul) does it: leading white space and a sign are accepted (a minus
+// negates), base 16 accepts a "0x" prefix, digits are read up to the first
+// character that is not one, a value beyond 32 bits saturates. `stray`
+// tells that something is left after the number; a text without any digit
+// converts to 0 and is left whole.
+struct UnsignedNumber {
+  uint32_t value = 0;
+  bool stray = false;
+};
+UnsignedNumber ParseUnsigned(std::u16string_view text, int base);
+UnsignedNumber ParseUnsigned(std::string_view utf8, int base);
+
+}  // namespace zel

@@ -1,22 +1,19 @@
 #include "report/dvt_mode.h"
 
-#include <fcntl.h>
 #include <locale.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <cfloat>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
-#include <filesystem>
 #include <memory>
 #include <new>
 
 #include "health/smart_health.h"
 #include "platform/errors.h"
+#include "platform/file_util.h"
+#include "platform/platform.h"
 #include "platform/format.h"
 #include "platform/text.h"
 #include "report/log.h"
@@ -47,9 +44,6 @@ constexpr size_t kRangeMessageChars = 300;
 std::string U8(U16View text) { return Utf16ToUtf8(text); }
 
 // White space skipped by the C runtime's number conversions.
-bool IsCrtSpace(char16_t c) {
-  return c == u' ' || c == u'\t' || c == u'\n' || c == u'\v' || c == u'\f' || c == u'\r';
-}
 // White space the criteria fields lose at their end: " \n\r\t".
 bool IsTrailingSpace(char16_t c) { return c == u' ' || c == u'\n' || c == u'\r' || c == u'\t'; }
 
@@ -67,64 +61,13 @@ std::string TrimTrailing(std::string t) {
   return t;
 }
 
-// A number converted the way the platform's unsigned wide-string conversion
-// does it: leading white space and a sign are accepted (a minus negates),
-// base 16 accepts a "0x" prefix, digits are read up to the first character
-// that is not one, a value beyond 32 bits saturates. `stray` tells that
-// something is left after the number; a text without any digit converts to
-// 0 and is left whole.
-struct Number {
-  uint32_t value = 0;
-  bool stray = false;
-};
-
-int DigitValue(char16_t c) {
-  if (c >= u'0' && c <= u'9') return c - u'0';
-  if (c >= u'a' && c <= u'f') return c - u'a' + 10;
-  if (c >= u'A' && c <= u'F') return c - u'A' + 10;
-  return 99;
-}
-
-Number ToUnsigned(U16View t, int base) {
-  size_t i = 0;
-  while (i < t.size() && IsCrtSpace(t[i])) ++i;
-  bool negative = false;
-  if (i < t.size() && (t[i] == u'+' || t[i] == u'-')) {
-    negative = t[i] == u'-';
-    ++i;
-  }
-  if (base == 16 && i + 2 < t.size() && t[i] == u'0' && (t[i + 1] == u'x' || t[i + 1] == u'X') &&
-      DigitValue(t[i + 2]) < 16)
-    i += 2;
-  size_t digitsStart = i;
-  uint64_t v = 0;
-  bool overflow = false;
-  while (i < t.size() && DigitValue(t[i]) < base) {
-    v = v * static_cast<uint64_t>(base) + static_cast<uint64_t>(DigitValue(t[i]));
-    if (v > 0xFFFFFFFFull) {
-      overflow = true;
-      v = 0xFFFFFFFFull;
-    }
-    ++i;
-  }
-  Number n;
-  if (i == digitsStart) {
-    n.stray = !t.empty();
-    return n;
-  }
-  uint32_t u = static_cast<uint32_t>(v);
-  n.value = overflow ? 0xFFFFFFFFu : (negative ? 0u - u : u);
-  n.stray = i < t.size();
-  return n;
-}
-
 // A hexadecimal field of up to 16 digits: up to 8 characters are one 32-bit
 // value; 9 to 16 characters are a high part (all but the last 8) and a low
 // part (the last 8).
 uint64_t ToWideHex(U16View t) {
-  if (t.size() <= 8) return ToUnsigned(t, 16).value;
-  uint64_t high = ToUnsigned(t.substr(0, t.size() - 8), 16).value;
-  uint64_t low = ToUnsigned(t.substr(t.size() - 8), 16).value;
+  if (t.size() <= 8) return ParseUnsigned(t, 16).value;
+  uint64_t high = ParseUnsigned(t.substr(0, t.size() - 8), 16).value;
+  uint64_t low = ParseUnsigned(t.substr(t.size() - 8), 16).value;
   return (high << 32) | low;
 }
 
@@ -142,35 +85,10 @@ double ToDouble(const std::string& text, size_t* used) {
 // (a negative result is 0, a result beyond the range its largest value, a
 // result that is not a number 0), so no formula can make the conversion
 // undefined.
-uint64_t TruncateToUnsigned(double d) {
+uint64_t TruncateParseUnsigned(double d) {
   if (std::isnan(d) || d <= 0) return 0;
   if (d >= 18446744073709551616.0) return UINT64_MAX;
   return static_cast<uint64_t>(d);
-}
-
-// Platform error codes for the file calls of the run.
-uint32_t PlatformError(int err) {
-  switch (err) {
-    case ENOENT: return platform::ERROR_FILE_NOT_FOUND;
-    case ENOTDIR:
-    case ENAMETOOLONG: return platform::ERROR_PATH_NOT_FOUND;
-    case EACCES:
-    case EPERM:
-    case EISDIR: return platform::ERROR_ACCESS_DENIED;
-    case EMFILE:
-    case ENFILE: return platform::ERROR_TOO_MANY_OPEN_FILES;
-    case ENOMEM: return platform::ERROR_NOT_ENOUGH_MEMORY;
-    case EIO: return platform::ERROR_READ_FAULT;
-    default: return platform::ERROR_GEN_FAILURE;
-  }
-}
-
-bool MatchesCriteriaPattern(const std::string& name) {
-  static constexpr std::string_view kPrefix = "zelvanedvt";
-  static constexpr std::string_view kSuffix = ".txt";
-  if (name.size() < kPrefix.size() + kSuffix.size()) return false;
-  return EqualsNoCaseAscii(std::string_view(name).substr(0, kPrefix.size()), kPrefix) &&
-         EqualsNoCaseAscii(std::string_view(name).substr(name.size() - kSuffix.size()), kSuffix);
 }
 
 // The report file is named after the drive's serial number: characters that
@@ -188,41 +106,14 @@ std::string ReportTag(const std::string& serial) {
 // Reads the whole criteria file; its content ends at the first zero byte.
 // Failures write their trace line and return false.
 bool ReadCriteriaFile(const std::string& path, std::string* content) {
-  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-  if (fd < 0) {
-    LogTraceF("open file error: 0x%x!!!", PlatformError(errno));
+  std::string bytes;
+  uint32_t error = 0;
+  bool opened = false;
+  if (!platform::ReadWholeFile(platform::Current().Files(), path, &bytes, &error, &opened)) {
+    LogTraceF(opened ? "read file error: 0x%x!!!" : "open file error: 0x%x!!!", error);
     return false;
   }
-  struct stat st {};
-  if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
-    // A folder cannot be opened as a file.
-    uint32_t error = S_ISDIR(st.st_mode) ? platform::ERROR_ACCESS_DENIED : PlatformError(errno);
-    ::close(fd);
-    LogTraceF("open file error: 0x%x!!!", error);
-    return false;
-  }
-  size_t size = st.st_size > 0 ? static_cast<size_t>(st.st_size) : 0;
-  std::unique_ptr<char[]> buffer(new (std::nothrow) char[size + 1]());
-  if (!buffer) {
-    ::close(fd);
-    LogTraceF("read file error: 0x%x!!!", platform::ERROR_NOT_ENOUGH_MEMORY);
-    return false;
-  }
-  size_t got = 0;
-  while (got < size) {
-    ssize_t n = ::read(fd, buffer.get() + got, size - got);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) {
-      uint32_t error = PlatformError(errno);
-      ::close(fd);
-      LogTraceF("read file error: 0x%x!!!", error);
-      return false;
-    }
-    if (n == 0) break;  // the file shrank meanwhile: what was read is the content
-    got += static_cast<size_t>(n);
-  }
-  ::close(fd);
-  content->assign(buffer.get(), std::find(buffer.get(), buffer.get() + got, '\0'));
+  content->assign(bytes.begin(), std::find(bytes.begin(), bytes.end(), '\0'));
   return true;
 }
 
@@ -329,7 +220,7 @@ void DvtRun::CheckSmartLine(U16View line) {
   }
 
   U16View idText = TrimTrailing(field[0]);
-  Number idNumber = ToUnsigned(idText, 16);
+  UnsignedNumber idNumber = ParseUnsigned(idText, 16);
   if (idNumber.stray || idText.size() > kIdChars || idNumber.value >= 256) {
     fail(Format("SAMRT ID:%s format error.", U8(idText).c_str()));
     return;
@@ -348,7 +239,7 @@ void DvtRun::CheckSmartLine(U16View line) {
 
   // Threshold.
   U16View thresholdText = TrimTrailing(field[3]);
-  Number threshold = ToUnsigned(thresholdText, 16);
+  UnsignedNumber threshold = ParseUnsigned(thresholdText, 16);
   if (threshold.stray || thresholdText.size() > kValueChars) {
     fail(Format("SMART attribute ID:0x%02X. Threshold format error.", id));
     ++errors;
@@ -367,12 +258,12 @@ void DvtRun::CheckSmartLine(U16View line) {
   } else {
     max = ToWideHex(maxText);
   }
-  if (ToUnsigned(maxText, 16).stray) {
+  if (ParseUnsigned(maxText, 16).stray) {
     fail(Format("SMART attribute ID:0x%02X. MAX value format error.", id));
     ++errors;
   }
   U16View minText = TrimTrailing(field[2]);
-  Number min = ToUnsigned(minText, 16);
+  UnsignedNumber min = ParseUnsigned(minText, 16);
   if (min.stray || minText.size() > kValueChars) {
     fail(Format("SMART attribute ID:0x%02X. MIN value format error.", id));
     ++errors;
@@ -397,7 +288,7 @@ void DvtRun::CheckSmartLine(U16View line) {
 
   // Raw value range and the keyword's check.
   U16View rawBytesText = TrimTrailing(field[4]);
-  Number rawBytes = ToUnsigned(rawBytesText, 10);
+  UnsignedNumber rawBytes = ParseUnsigned(rawBytesText, 10);
   if (rawBytes.stray || rawBytesText.size() > kRawBytesChars || rawBytes.value > kMaxRawBytes) {
     fail(Format("SMART attribute ID:0x%02X. Raw Bytes format error.", id));
     ++errors;
@@ -414,7 +305,7 @@ void DvtRun::CheckSmartLine(U16View line) {
       rawMax = ToWideHex(rawMaxText);
     }
     U16View rawMinText = field[6];
-    Number rawMin = ToUnsigned(rawMinText, 16);
+    UnsignedNumber rawMin = ParseUnsigned(rawMinText, 16);
     if (rawMin.stray || rawMinText.size() > kValueChars) {
       fail(Format("SMART attribute ID:0x%02X. Raw MIN format error.", id));
       ++errors;
@@ -506,7 +397,7 @@ bool DvtRun::CheckIdentifyRange(U16View line, int& errors) {
   };
   size_t dash = line.find(u'-');
   U16View w1Text = line.substr(0, dash);
-  Number w1 = ToUnsigned(w1Text, 10);
+  UnsignedNumber w1 = ParseUnsigned(w1Text, 10);
   bool w1Usable = w1Text.size() <= kIdentifyNumberChars && w1.value <= kLastIdentifyWord;
   if (w1.stray || !w1Usable) formatError(1);
 
@@ -520,7 +411,7 @@ bool DvtRun::CheckIdentifyRange(U16View line, int& errors) {
     return true;
   }
   U16View w2Text = line.substr(dash + 1, comma - dash - 1);
-  Number w2 = ToUnsigned(w2Text, 10);
+  UnsignedNumber w2 = ParseUnsigned(w2Text, 10);
   bool w2Usable = w2Text.size() <= kIdentifyNumberChars && w2.value <= kLastIdentifyWord &&
                   (!w1Usable || w2.value >= w1.value);
   if (w2.stray || !w2Usable) formatError(2);
@@ -602,17 +493,17 @@ void DvtRun::CheckIdentifyBit(U16View line, int& errors, bool& endedAtOnce) {
 
   size_t c1 = line.find(u',');
   U16View wText = line.substr(0, c1);
-  Number w = ToUnsigned(wText, 10);
+  UnsignedNumber w = ParseUnsigned(wText, 10);
   if (w.stray || tooLong(wText) || w.value > kLastIdentifyWord) return formatError(5);
   // A missing bit number or value is that field's error, never a silent 0.
   if (c1 == kNone) return formatError(6);
   size_t c2 = line.find(u',', c1 + 1);
   U16View bText = line.substr(c1 + 1, c2 == kNone ? kNone : c2 - c1 - 1);
-  Number b = ToUnsigned(bText, 10);
+  UnsignedNumber b = ParseUnsigned(bText, 10);
   if (b.stray || tooLong(bText) || b.value > kLastBit) return formatError(6);
   if (c2 == kNone) return formatError(7);
   U16View vText = line.substr(c2 + 1);
-  Number v = ToUnsigned(vText, 10);
+  UnsignedNumber v = ParseUnsigned(vText, 10);
   if (v.stray || tooLong(vText)) return formatError(7);
 
   uint16_t word = Word(w.value);
@@ -701,24 +592,13 @@ std::vector<DvtCriteriaLine> ParseDvtCriteria(std::string_view content) {
 }
 
 std::string FindDvtCriteriaFile(uint32_t* error) {
-  std::error_code ec;
-  std::filesystem::directory_iterator it(".", ec);
-  if (ec) {
-    if (error) *error = PlatformError(ec.value());
-    return {};
-  }
-  std::vector<std::string> names;
-  for (; it != std::filesystem::directory_iterator(); it.increment(ec)) {
-    if (ec) break;
-    std::string name = it->path().filename().string();
-    if (MatchesCriteriaPattern(name)) names.push_back(std::move(name));
-  }
-  if (names.empty()) {
-    if (error) *error = platform::ERROR_FILE_NOT_FOUND;
-    return {};
-  }
-  if (error) *error = platform::ERROR_SUCCESS;
-  return *std::min_element(names.begin(), names.end());
+  // The first file the listing gives for the pattern, in the current
+  // directory (not the program's folder).
+  uint32_t listError = 0;
+  std::vector<std::string> names =
+      platform::ListMatching(platform::Current().Files(), "ZelvaneDvt*.txt", &listError);
+  if (error) *error = names.empty() ? listError : platform::ERROR_SUCCESS;
+  return names.empty() ? std::string() : names.front();
 }
 
 bool EvaluateDvtFormula(std::string_view formula, uint64_t rawValue, uint64_t* result) {
@@ -748,7 +628,7 @@ bool EvaluateDvtFormula(std::string_view formula, uint64_t rawValue, uint64_t* r
   for (size_t i = 0; i < operators.size(); ++i) {
     double v = static_cast<double>(value);
     double n = static_cast<double>(numbers[i]);
-    value = TruncateToUnsigned(operators[i] == '*' ? v * n : v / n);
+    value = TruncateParseUnsigned(operators[i] == '*' ? v * n : v / n);
   }
   *result = value / 1024;
   return true;

@@ -3,9 +3,9 @@
 #include <atomic>
 #include <cstdarg>
 #include <cstdio>
-#include <filesystem>
 #include <mutex>
 
+#include "platform/file_util.h"
 #include "platform/format.h"
 #include "platform/platform.h"
 #include "platform/text.h"
@@ -59,7 +59,21 @@ std::string ProgramPathWithoutExtension() {
   return path;
 }
 
+// Writing a line leaves the caller's last error as it was: a trace line
+// between a failing call and the reading of its error must not change it.
+class KeepLastError {
+ public:
+  KeepLastError() : saved_(platform::GetLastError()) {}
+  ~KeepLastError() { platform::SetLastError(saved_); }
+  KeepLastError(const KeepLastError&) = delete;
+  KeepLastError& operator=(const KeepLastError&) = delete;
+
+ private:
+  uint32_t saved_;
+};
+
 void WriteLine(LogWriter which, std::string_view tag, std::string_view text) {
+  KeepLastError keep;
   std::lock_guard<std::mutex> lock(g_writersMutex);
   WriterState& w = State(which);
   uint32_t now = platform::Sys().GetTickCount();
@@ -75,8 +89,7 @@ void WriteLine(LogWriter which, std::string_view tag, std::string_view text) {
     } else {
       w.path = base + w.suffix;
     }
-    std::error_code ec;
-    std::filesystem::remove(w.path, ec);  // no old file, or a locked one: ignored
+    platform::Current().Files().DeleteFileW(w.path);  // no old file, or a locked one: ignored
     w.firstCallPending = false;
     if (which == LogWriter::Trace) g_traceStarted.store(true);
   }
@@ -103,11 +116,9 @@ void WriteLine(LogWriter which, std::string_view tag, std::string_view text) {
     if (c == '\n') bytes += '\r';
     bytes += c;
   }
-  FILE* f = std::fopen(w.path.c_str(), "ab");
-  if (!f) return;  // folder not writable: the line is dropped
-  std::fwrite(bytes.data(), 1, bytes.size(), f);
-  std::fflush(f);
-  std::fclose(f);
+  // Opened, appended and closed per line; a folder that cannot be written
+  // drops the line.
+  platform::AppendToFile(platform::Current().Files(), w.path, bytes, nullptr);
 }
 
 }  // namespace

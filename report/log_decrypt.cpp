@@ -1,15 +1,10 @@
 #include "report/log_decrypt.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <clocale>
-#include <cstdio>
-#include <filesystem>
 
 #include "platform/errors.h"
+#include "platform/file_util.h"
+#include "platform/platform.h"
 #include "platform/text.h"
 #include "report/log.h"
 
@@ -19,51 +14,6 @@ namespace {
 
 constexpr char kOutputName[] = "Decrypted.log";
 constexpr char16_t kShift = 5;
-
-uint32_t PlatformError(int err) {
-  switch (err) {
-    case ENOENT: return platform::ERROR_FILE_NOT_FOUND;
-    case ENOTDIR:
-    case ENAMETOOLONG: return platform::ERROR_PATH_NOT_FOUND;
-    case EACCES:
-    case EPERM:
-    case EISDIR: return platform::ERROR_ACCESS_DENIED;
-    case ENOMEM: return platform::ERROR_NOT_ENOUGH_MEMORY;
-    case EIO: return platform::ERROR_READ_FAULT;
-    default: return platform::ERROR_GEN_FAILURE;
-  }
-}
-
-// The whole file, byte for byte (no line-end or end-of-file translation, so
-// every 16-bit unit arrives as it was stored).
-bool ReadWholeFile(const std::string& path, std::string* bytes, uint32_t* error) {
-  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-  if (fd < 0) {
-    *error = PlatformError(errno);
-    return false;
-  }
-  struct stat st {};
-  if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
-    *error = S_ISDIR(st.st_mode) ? platform::ERROR_ACCESS_DENIED : PlatformError(errno);
-    ::close(fd);
-    return false;
-  }
-  bytes->clear();
-  char chunk[65536];
-  for (;;) {
-    ssize_t n = ::read(fd, chunk, sizeof chunk);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) {
-      *error = PlatformError(errno);
-      ::close(fd);
-      return false;
-    }
-    if (n == 0) break;
-    bytes->append(chunk, static_cast<size_t>(n));
-  }
-  ::close(fd);
-  return true;
-}
 
 // UTF-16 text of a unit buffer: up to its first zero unit or its end.
 std::string TextOf(const std::u16string& units) {
@@ -78,7 +28,10 @@ DecryptResult DecryptLogFile(const std::string& path) {
 
   std::string bytes;
   uint32_t error = 0;
-  if (!ReadWholeFile(path, &bytes, &error)) {
+  // Read byte for byte (no line-end or end-of-file translation, so every
+  // 16-bit unit arrives as it was stored).
+  platform::Files& files = platform::Current().Files();
+  if (!platform::ReadWholeFile(files, path, &bytes, &error)) {
     // Nothing was read: an earlier "Decrypted.log" stays as it is.
     LogTraceF("Decrypted Log fail, can't read file: 0x%x", error);
     return DecryptResult::CannotRead;
@@ -95,13 +48,7 @@ DecryptResult DecryptLogFile(const std::string& path) {
   std::string text = TextOf(units);
   LogTraceF("Decrypted Log:\n%s", text.c_str());
 
-  std::error_code ec;
-  std::filesystem::remove(kOutputName, ec);
-  FILE* out = std::fopen(kOutputName, "ab");
-  if (!out) {
-    LogTrace("Decrypted Log fail, can't open file");
-    return DecryptResult::CannotWrite;
-  }
+  files.DeleteFileW(kOutputName);
   // Text mode of the platform: characters in the user's code page, each line
   // feed written as CR LF. A character the code page lacks is written as
   // "?"; the text after it is not lost.
@@ -112,12 +59,9 @@ DecryptResult DecryptLogFile(const std::string& path) {
     if (c == '\n') lines += '\r';
     lines += c;
   }
-  bool ok = std::fwrite(lines.data(), 1, lines.size(), out) == lines.size();
-  ok = std::fflush(out) == 0 && ok;
-  ok = ::fsync(::fileno(out)) == 0 && ok;
-  ok = std::fclose(out) == 0 && ok;
-  if (!ok) {
-    LogTrace("Decrypted Log fail, can't write file");
+  bool opened = false;
+  if (!platform::WriteWholeFile(files, kOutputName, lines, &error, &opened)) {
+    LogTrace(opened ? "Decrypted Log fail, can't write file" : "Decrypted Log fail, can't open file");
     return DecryptResult::CannotWrite;
   }
   return DecryptResult::Written;

@@ -1,12 +1,8 @@
 #include "report/system_report.h"
 
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <clocale>
 #include <cstdio>
-#include <filesystem>
 
 #include "health/identify_decoding.h"
 #include "health/nvme_fields.h"
@@ -15,6 +11,7 @@
 #include "inventory/system_info.h"
 #include "inventory/underlying_util.h"
 #include "platform/bytes.h"
+#include "platform/file_util.h"
 #include "platform/format.h"
 #include "platform/platform.h"
 #include "platform/text.h"
@@ -44,22 +41,6 @@ constexpr size_t kSectorBytes = 1024;      // sectors 0 and 1
 constexpr size_t kFirstPartitionType = 450;  // type byte of the first MBR entry
 constexpr uint8_t kProtectiveMbrType = 0xEE;
 constexpr size_t kDiskpartMaxChars = 1023;
-
-// The platform's code for a file that could not be created or written (a
-// missing folder on the way is ERROR_PATH_NOT_FOUND, as the platform says).
-uint32_t PlatformError(int err) {
-  switch (err) {
-    case ENOENT:
-    case ENOTDIR:
-    case ENAMETOOLONG: return ERROR_PATH_NOT_FOUND;
-    case EACCES:
-    case EPERM:
-    case EISDIR:
-    case EROFS: return ERROR_ACCESS_DENIED;
-    case ENOSPC: return ERROR_WRITE_FAULT;
-    default: return ERROR_GEN_FAILURE;
-  }
-}
 
 // 16 bytes of `data` from `offset` as one dump row: "%02X0" with the row
 // number, then each byte as " %02X".
@@ -276,19 +257,15 @@ bool WriteSystemReport(const std::string& path, const PhysicalDriveTable& drives
   util.GetSystemInfo();
   const std::string bytes = EncodeForFile(BuildSystemReportText(drives));
 
-  std::error_code ec;
-  std::filesystem::remove(path, ec);
-  FILE* file = std::fopen(path.c_str(), "ab");
-  if (!file) {
-    LogTraceF("WriteSystemReport::open %s fail: 0x%X", path.c_str(), PlatformError(errno));
-    return false;
-  }
-  bool ok = std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
-  ok = std::fflush(file) == 0 && ok;
-  ok = ::fsync(::fileno(file)) == 0 && ok;
-  ok = std::fclose(file) == 0 && ok;
-  if (!ok) LogTraceF("WriteSystemReport::write %s fail: 0x%X", path.c_str(), PlatformError(errno));
-  return ok;
+  // The previous report goes first, whatever happens next.
+  Files& files = Current().Files();
+  files.DeleteFileW(path);
+  uint32_t error = 0;
+  bool opened = false;
+  if (WriteWholeFile(files, path, bytes, &error, &opened)) return true;
+  LogTraceF(opened ? "WriteSystemReport::write %s fail: 0x%X" : "WriteSystemReport::open %s fail: 0x%X",
+            path.c_str(), error);
+  return false;
 }
 
 void GetDiskpartMsg(int32_t diskNumber, std::string* text) {
@@ -299,28 +276,23 @@ void GetDiskpartMsg(int32_t diskNumber, std::string* text) {
   };
 
   // The script, written the way a text-mode file is: CR LF line ends.
-  FILE* script = std::fopen(kDiskpartScriptName, "wb");
-  if (!script) {
+  Files& files = Current().Files();
+  const std::string lines = Format("select disk %d\r\ndetail disk\r\n", diskNumber);
+  uint32_t error = 0;
+  bool opened = false;
+  if (!WriteWholeFile(files, kDiskpartScriptName, lines, &error, &opened)) {
     // Without our own script diskpart must not run: a script left behind by
     // an earlier run could name another disk.
-    fail(Format("GetDiskpartMsg::CreateFile fail : 0x%X\n", PlatformError(errno)));
-    return;
-  }
-  const std::string lines = Format("select disk %d\r\ndetail disk\r\n", diskNumber);
-  bool written = std::fwrite(lines.data(), 1, lines.size(), script) == lines.size();
-  written = std::fclose(script) == 0 && written;
-  std::error_code ec;
-  if (!written) {
-    fail(Format("GetDiskpartMsg::CreateFile fail : 0x%X\n", PlatformError(errno)));
-    std::filesystem::remove(kDiskpartScriptName, ec);
+    fail(Format("GetDiskpartMsg::CreateFile fail : 0x%X\n", error));
+    if (opened) files.DeleteFileW(kDiskpartScriptName);
     return;
   }
 
   std::string output;
   const bool started =
       Current().Procs().RunAndCapture(Format(kDiskpartCommandFormat, kDiskpartScriptName), &output);
-  const uint32_t error = GetLastError();
-  std::filesystem::remove(kDiskpartScriptName, ec);
+  error = GetLastError();
+  files.DeleteFileW(kDiskpartScriptName);
   if (!started) {
     fail(Format("GetDiskpartMsg::CreateProcess fail : 0x%X\n", error));
     return;

@@ -23,6 +23,7 @@ struct SimMachine::Components {
   std::unique_ptr<Com> com;
   std::unique_ptr<Registry> registry;
   std::unique_ptr<Processes> processes;
+  std::unique_ptr<SimFiles> files;
 };
 
 namespace {
@@ -411,7 +412,7 @@ SimMachine::SimMachine(const Json& root) : root_(root), parts_(std::make_unique<
       std::string where = "volumes[" + std::to_string(i) + "]";
       const Json& v = list[i];
       CheckKeys(v, {"letter", "fileSystem", "size", "free", "disk", "deviceType", "partition",
-                    "offset", "label", "files", "comment"},
+                    "offset", "label", "files", "clusterSize", "faults", "comment"},
                 where);
       SimVolume vol;
       vol.letter = TextOr(v, "letter", "", where);
@@ -443,6 +444,7 @@ SimMachine::SimMachine(const Json& root) : root_(root), parts_(std::make_unique<
   parts_->com = MakeSimCom(*this);
   parts_->registry = MakeSimRegistry(*this);
   parts_->processes = MakeSimProcesses(*this);
+  parts_->files = MakeSimFiles(*this);
 }
 
 SimMachine::~SimMachine() = default;
@@ -560,6 +562,8 @@ DeviceTree& SimMachine::Tree() { return *parts_->tree; }
 Com& SimMachine::Wmi() { return *parts_->com; }
 Registry& SimMachine::Reg() { return *parts_->registry; }
 Processes& SimMachine::Procs() { return *parts_->processes; }
+platform::Files& SimMachine::Files() { return *parts_->files; }
+SimFiles& SimMachine::FileSystem() { return *parts_->files; }
 
 SimDrive* SimMachine::DriveByIndex(int32_t index) const {
   auto it = drivesByIndex_.find(index);

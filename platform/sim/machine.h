@@ -16,6 +16,7 @@
 #include "platform/platform.h"
 #include "platform/sim/json_util.h"
 #include "platform/sim/sim_drive.h"
+#include "platform/sim/sim_files.h"
 
 namespace zel::sim {
 
@@ -87,6 +88,9 @@ class SimMachine final : public platform::Platform {
   platform::Com& Wmi() override;
   platform::Registry& Reg() override;
   platform::Processes& Procs() override;
+  platform::Files& Files() override;
+  // The machine's files with what its other components and tests ask of them.
+  SimFiles& FileSystem();
 
   VirtualClock& Clock() { return *clock_; }
   const Json& Root() const { return root_; }

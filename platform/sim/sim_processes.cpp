@@ -7,12 +7,14 @@
 #include <filesystem>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "platform/diskpart_script.h"
 #include "platform/format.h"
 #include "platform/named_objects.h"
 #include "platform/sim/machine.h"
 #include "platform/sim/sim_processes_diskpart.h"
+#include "platform/text.h"
 
 namespace zel::sim {
 
@@ -24,10 +26,40 @@ namespace {
 // Command lines
 //
 // diskpart is answered by its own component (sim_processes_diskpart.cpp);
-// any other command line fails to start as a program that is not there would.
+// "fsutil file createnew PATH SIZE" makes a file of SIZE bytes without
+// content on a volume of the machine, so its free space falls; any other
+// command line fails to start as a program that is not there would.
 // ---------------------------------------------------------------------------
 
-bool RunCommandLine(SimDiskpart& diskpart, const std::string& commandLine, std::string* output) {
+std::vector<std::string> Words(const std::string& line) {
+  std::vector<std::string> words;
+  size_t start = 0;
+  while (start < line.size()) {
+    size_t end = line.find(' ', start);
+    if (end == std::string::npos) end = line.size();
+    if (end > start) words.push_back(line.substr(start, end - start));
+    start = end + 1;
+  }
+  return words;
+}
+
+bool CreateNew(SimMachine& machine, const std::string& path, const std::string& sizeText,
+               std::string* output) {
+  if (sizeText.empty() || sizeText.size() > 19 ||
+      sizeText.find_first_not_of("0123456789") != std::string::npos)
+    return FailWith(ERROR_INVALID_PARAMETER);
+  if (!machine.FileSystem().CreateSizedFile(path, std::stoull(sizeText))) return false;
+  if (output) *output = "File " + path + " is created\r\n";
+  SetLastError(ERROR_SUCCESS);
+  return true;
+}
+
+bool RunCommandLine(SimMachine& machine, SimDiskpart& diskpart, const std::string& commandLine,
+                    std::string* output) {
+  std::vector<std::string> w = Words(commandLine);
+  if (w.size() == 5 && (EqualsNoCaseAscii(w[0], "fsutil") || EqualsNoCaseAscii(w[0], "fsutil.exe")) &&
+      EqualsNoCaseAscii(w[1], "file") && EqualsNoCaseAscii(w[2], "createnew"))
+    return CreateNew(machine, w[3], w[4], output);
   if (diskpart::IsDiskpartCommandLine(commandLine)) return diskpart.Run(commandLine, output);
   SetLastError(ERROR_FILE_NOT_FOUND);
   return false;
@@ -40,7 +72,7 @@ class SimProcesses final : public Processes {
   explicit SimProcesses(SimMachine& machine) : machine_(machine), diskpart_(machine) {}
 
   bool RunAndCapture(const std::string& commandLine, std::string* output) override {
-    return RunCommandLine(diskpart_, commandLine, output);
+    return RunCommandLine(machine_, diskpart_, commandLine, output);
   }
 
   bool FindWindowTitle(const std::string& title) override {

@@ -47,6 +47,7 @@ class WatchedPlatform final : public platform::Platform {
   platform::Com& Wmi() override { return machine_.Wmi(); }
   platform::Registry& Reg() override { return machine_.Reg(); }
   platform::Processes& Procs() override { return processes_; }
+  platform::Files& Files() override { return machine_.Files(); }
   WatchedProcesses& Watched() { return processes_; }
 
  private:
