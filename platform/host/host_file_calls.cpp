@@ -406,7 +406,9 @@ bool HostFileCalls::FreeSpace(const std::string& platformPath, uint64_t* toCalle
                               uint64_t* free) {
   const std::string path = HostPath(platformPath);
   struct statvfs vfs {};
-  if (::statvfs(path.empty() ? "." : path.c_str(), &vfs) != 0) return FailOn(path, errno);
+  // The argument is a folder: a missing one is a path not found.
+  if (::statvfs(path.empty() ? "." : path.c_str(), &vfs) != 0)
+    return errno == ENOENT ? FailWith(ERROR_PATH_NOT_FOUND) : FailWithErrno(errno);
   const uint64_t unit = vfs.f_frsize ? vfs.f_frsize : vfs.f_bsize;
   if (toCaller) *toCaller = static_cast<uint64_t>(vfs.f_bavail) * unit;
   if (total) *total = static_cast<uint64_t>(vfs.f_blocks) * unit;
@@ -419,7 +421,8 @@ bool HostFileCalls::Geometry(const std::string& platformPath, uint32_t* sectorsP
                              uint32_t* totalClusters) {
   const std::string path = HostPath(platformPath);
   struct statvfs vfs {};
-  if (::statvfs(path.empty() ? "." : path.c_str(), &vfs) != 0) return FailWithErrno(errno);
+  if (::statvfs(path.empty() ? "." : path.c_str(), &vfs) != 0)
+    return errno == ENOENT ? FailWith(ERROR_PATH_NOT_FOUND) : FailWithErrno(errno);
   const uint64_t unit = vfs.f_frsize ? vfs.f_frsize : vfs.f_bsize;
   const uint64_t sectors = std::max<uint64_t>(1, unit / 512);
   const uint64_t clusterBytes = sectors * 512;

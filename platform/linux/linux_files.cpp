@@ -2,6 +2,7 @@
 // lead to the mounted file system with that letter (linux_volumes.cpp gives
 // the letters), every other path is this machine's own (relative to the
 // current directory or absolute, as the program's path is).
+#include <algorithm>
 #include <cstdlib>
 #include <memory>
 #include <string>
@@ -122,8 +123,11 @@ class LinuxFiles final : public platform::Files {
  private:
   // This machine's path of a platform path; false with the last error set
   // when it names no volume or leaves its volume.
-  bool Map(const std::string& path, std::string* host) {
-    if (path.empty()) return FailWith(ERROR_PATH_NOT_FOUND);
+  bool Map(const std::string& given, std::string* host) {
+    if (given.empty()) return FailWith(ERROR_PATH_NOT_FOUND);
+    // On a lettered volume "/" separates folders as "\" does.
+    std::string path = given;
+    if (path.size() >= 3 && path[1] == ':' && path[2] == '/') std::replace(path.begin(), path.end(), '/', '\\');
     int32_t number = 0;
     char letter = 0;
     DevicePathKind kind = ClassifyDevicePath(path, &number, &letter);

@@ -12,6 +12,7 @@
 #include "inventory/system_info.h"
 #include "inventory/underlying_util.h"
 #include "platform/errors.h"
+#include "platform/file_util.h"
 #include "platform/sim/sim_registry.h"
 #include "report/dvt_mode.h"
 #include "report/log.h"
@@ -185,6 +186,26 @@ TEST_F(StartupTest, BuildNumberComesFromTheRunningProgramsOwnFile) {
   EXPECT_NE(test::ReadFile(Dir() + "/bin/SSDZelvane.log")
                 .find("Build number:Q91B102E, Creation Time(UTC):2017 9 27 16 46!\r\n"),
             std::string::npos);
+}
+
+TEST_F(StartupTest, BuildNumberAndTraceLogOfAProgramOnAVolumeOfTheMachine) {
+  // The program lies on the machine's own C: (no real folder): its file
+  // time and its trace log both go through the machine's file calls.
+  UseMachine(R"({"volumes": [{"letter": "C", "size": 1073741824, "free": 536870912,
+    "files": [{"path": "Tools\\SSDZelvane.exe", "size": 4096, "written": "2025-03-04T05:06:07Z"}]}]})");
+  Machine().SetProgramPath("C:\\Tools\\SSDZelvane.exe");
+  SetLogLevel(1);
+  EXPECT_EQ(ReadBuildNumber(), "Y3040506");
+  std::string log;
+  uint32_t error = 0;
+  ASSERT_TRUE(platform::ReadWholeFile(Machine().Files(), "C:\\Tools\\SSDZelvane.log", &log, &error));
+  EXPECT_EQ(log, test::Timed({"Build number:Y3040506, Creation Time(UTC):2025 3 4 5 6!"}));
+
+  // A program on a volume that is not there has no build number.
+  Machine().SetProgramPath("Q:\\SSDZelvane.exe");
+  EXPECT_EQ(ReadBuildNumber(), "");
+  EXPECT_TRUE(platform::ReadWholeFile(Machine().Files(), "C:\\Tools\\SSDZelvane.log", &log, &error));
+  EXPECT_NE(log.find("Open SSDZelvane.exe fail:3!"), std::string::npos);
 }
 
 TEST_F(StartupTest, MissingProgramFileLeavesTheBuildNumberEmptyAndStartGoesOn) {
