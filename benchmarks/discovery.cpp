@@ -18,7 +18,7 @@
 #include "inventory/underlying_util.h"
 #include "platform/platform.h"
 #include "platform/sim/machine.h"
-#include "report/log.h"
+#include "log/log.h"
 
 namespace {
 

@@ -9,7 +9,7 @@
 #include "cli/cli.h"
 #include "cli/output.h"
 #include "report/dvt_mode.h"
-#include "report/log.h"
+#include "log/log.h"
 
 namespace zel::cli {
 

@@ -12,7 +12,7 @@
 #include "platform/platform.h"
 #include "platform/text.h"
 #include "platform/wire/ata.h"
-#include "report/log.h"
+#include "log/log.h"
 
 namespace zel {
 

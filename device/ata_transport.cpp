@@ -13,7 +13,7 @@
 #include "platform/format.h"
 #include "platform/platform.h"
 #include "platform/wire/ata.h"
-#include "report/log.h"
+#include "log/log.h"
 
 namespace zel {
 

@@ -6,7 +6,7 @@
 #include "platform/platform.h"
 #include "platform/text.h"
 #include "platform/wire/setup.h"
-#include "report/log.h"
+#include "log/log.h"
 
 namespace zel {
 

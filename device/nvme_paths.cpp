@@ -11,7 +11,7 @@
 #include "platform/format.h"
 #include "platform/platform.h"
 #include "platform/wire/nvme.h"
-#include "report/log.h"
+#include "log/log.h"
 
 namespace zel {
 

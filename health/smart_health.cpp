@@ -5,7 +5,7 @@
 
 #include "platform/bytes.h"
 #include "platform/text.h"
-#include "report/log.h"
+#include "log/log.h"
 
 namespace zel {
 

@@ -6,7 +6,7 @@
 #include "inventory/wmi_connection.h"
 #include "platform/format.h"
 #include "platform/text.h"
-#include "report/log.h"
+#include "log/log.h"
 
 namespace zel {
 

@@ -6,7 +6,7 @@
 #include "inventory/wmi_connection.h"
 #include "platform/format.h"
 #include "platform/text.h"
-#include "report/log.h"
+#include "log/log.h"
 
 namespace zel {
 
@@ -26,8 +26,7 @@ std::string AfterEquals(const std::string& path) {
 
 }  // namespace
 
-bool UnderlyingUtil::GetHbaInfo() {
-  std::vector<HbaEntry>& list = HbaList();
+bool UnderlyingUtil::GetHbaInfo(std::vector<HbaEntry>& list) {
   list.clear();
 
   WmiConnection wmi(*this);

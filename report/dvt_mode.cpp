@@ -19,7 +19,7 @@
 #include "platform/errors.h"
 #include "platform/format.h"
 #include "platform/text.h"
-#include "report/log.h"
+#include "log/log.h"
 
 namespace zel {
 

@@ -11,7 +11,7 @@
 
 #include "platform/errors.h"
 #include "platform/text.h"
-#include "report/log.h"
+#include "log/log.h"
 
 namespace zel {
 

@@ -10,7 +10,7 @@
 #include "platform/format.h"
 #include "platform/sim/sata_drive.h"
 #include "platform/wire/ata.h"
-#include "report/log.h"
+#include "log/log.h"
 #include "support/sim_fixture.h"
 
 namespace zel {

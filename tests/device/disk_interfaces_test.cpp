@@ -10,7 +10,7 @@
 #include "platform/platform.h"
 #include "platform/sim/sim_tree.h"
 #include "platform/text.h"
-#include "report/log.h"
+#include "log/log.h"
 #include "support/sim_fixture.h"
 
 namespace zel {

@@ -9,7 +9,7 @@
 
 #include "device/ata_command.h"
 #include "report/dvt_test_drive.h"
-#include "report/log.h"
+#include "log/log.h"
 #include "support/sim_fixture.h"
 
 namespace zel {
