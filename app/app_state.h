@@ -76,6 +76,9 @@ struct AppState {
   // also silence the verification mode, whose result files are its only
   // output.
   uint32_t StoredLogLevel = 0;
+  // The single-instance mutex ("SSD Zelvane"), open for the whole run;
+  // nothing examines it.
+  std::intptr_t InstanceMutex = 0;
 
   // 0 when idle, else the RunningOperation that runs.
   std::atomic<int32_t> RunningOperationCode{kNoOperation};

@@ -11,12 +11,12 @@
 #include "app/startup_sequence.h"
 #include "app/strings.h"
 #include "device/ata_command.h"
+#include "log/log.h"
 #include "platform/bytes.h"
 #include "platform/format.h"
 #include "platform/platform.h"
 #include "platform/text.h"
 #include "report/dvt_mode.h"
-#include "log/log.h"
 
 namespace zel {
 
@@ -29,9 +29,6 @@ constexpr int kPageNameIds[6] = {242, 243, 244, 245, 246, 333};
 constexpr int kNoUsableDriveText = 360;
 // The buffer of the vendor identifier read of -smuid.
 constexpr size_t kVendorUidBufferSize = 8192;
-
-// The mutex handle stays open until the process ends; nothing examines it.
-std::intptr_t g_instanceMutex = 0;
 
 uint32_t PlatformErrorOf(int err) {
   switch (err) {
@@ -255,7 +252,7 @@ bool CQuarn_SSDZelvDlg::InitBeforeWindow(const std::vector<std::string>& args) {
   // user's code page.
   std::setlocale(LC_ALL, "");
 
-  g_instanceMutex = Current().Procs().CreateMutexW(kInstanceMutexName);
+  values.InstanceMutex = Current().Procs().CreateMutexW(kInstanceMutexName);
 
   values.StoredLogLevel = ReadStoredLogLevel();
 

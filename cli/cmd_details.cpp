@@ -7,12 +7,12 @@
 
 #include <nlohmann/json.hpp>
 
+#include "app/app_state.h"
 #include "app/details_rows.h"
+#include "app/startup_sequence.h"
 #include "cli/cli.h"
 #include "cli/output.h"
 #include "inventory/system_info.h"
-#include "app/app_state.h"
-#include "app/startup_sequence.h"
 #include "platform/text.h"
 
 namespace zel::cli {

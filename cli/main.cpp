@@ -6,8 +6,8 @@
 
 #include "app/launch/machine_choice.h"
 #include "cli/cli.h"
-#include "platform/format.h"
 #include "log/log.h"
+#include "platform/format.h"
 
 namespace zel::cli {
 

@@ -3,9 +3,9 @@
 #include <initializer_list>
 #include <string_view>
 
+#include "log/log.h"
 #include "platform/bytes.h"
 #include "platform/text.h"
-#include "log/log.h"
 
 namespace zel {
 

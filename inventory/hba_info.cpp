@@ -4,9 +4,9 @@
 #include "inventory/system_info.h"
 #include "inventory/underlying_util.h"
 #include "inventory/wmi_connection.h"
+#include "log/log.h"
 #include "platform/format.h"
 #include "platform/text.h"
-#include "log/log.h"
 
 namespace zel {
 

@@ -4,10 +4,10 @@
 #include "inventory/system_info.h"
 #include "inventory/underlying_util.h"
 #include "inventory/wmi_connection.h"
+#include "log/log.h"
 #include "platform/format.h"
 #include "platform/platform.h"
 #include "platform/text.h"
-#include "log/log.h"
 
 #ifndef ZEL_VERSION_MAJOR
 #error "ZEL_VERSION_MAJOR, ZEL_VERSION_MINOR and ZEL_VERSION_PATCH come from the build"

@@ -14,11 +14,11 @@
 #include "inventory/pcie_link.h"
 #include "inventory/system_info.h"
 #include "inventory/underlying_util.h"
+#include "log/log.h"
 #include "platform/bytes.h"
 #include "platform/format.h"
 #include "platform/platform.h"
 #include "platform/text.h"
-#include "log/log.h"
 
 namespace zel {
 

@@ -12,10 +12,10 @@
 #include "app/strings.h"
 #include "inventory/system_info.h"
 #include "inventory/underlying_util.h"
+#include "log/log.h"
 #include "platform/errors.h"
 #include "platform/sim/sim_registry.h"
 #include "report/dvt_mode.h"
-#include "log/log.h"
 #include "support/sim_fixture.h"
 
 namespace zel {

@@ -11,8 +11,8 @@
 
 #include "inventory/system_info.h"
 #include "inventory/underlying_util.h"
-#include "platform/wql/model_com.h"
 #include "log/log.h"
+#include "platform/wql/model_com.h"
 #include "support/sim_fixture.h"
 
 namespace zel::test {
