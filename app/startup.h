@@ -7,10 +7,12 @@
 // The module knows no user-interface toolkit: what it needs of a window (a
 // message box, closing, showing the main window once the start-up hands
 // over) it asks of a StartupHost. ConsoleStartupHost is the host of a program
-// without a window; the windowed program supplies its own.
+// without a window; the windowed program supplies its own. Everything the
+// start-up learns goes into the program's AppState (app/app_state.h); the
+// inventory, discovery and controller list run through the start-up sequence
+// every program shares (app/startup_sequence.h).
 #pragma once
 
-#include <array>
 #include <cstdint>
 #include <functional>
 #include <string>
