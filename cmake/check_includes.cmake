@@ -95,10 +95,23 @@ endfunction()
 # --- The sources ---------------------------------------------------------------------
 file(GLOB_RECURSE _sources RELATIVE ${ROOT}
      ${ROOT}/*.h ${ROOT}/*.hpp ${ROOT}/*.cpp ${ROOT}/*.cpp.in)
+# Build folders inside the tree (any folder with a CMakeCache.txt) hold
+# generated sources, not the system's own.
+file(GLOB _caches ${ROOT}/*/CMakeCache.txt)
+set(_build_dirs)
+foreach(c IN LISTS _caches)
+  get_filename_component(d ${c} DIRECTORY)
+  get_filename_component(d ${d} NAME)
+  list(APPEND _build_dirs ${d})
+endforeach()
 set(_used_exceptions)
 foreach(src IN LISTS _sources)
   # Tests, build folders and fixtures are not part of the layers.
   if(src MATCHES "^(tests|build[^/]*|fixtures|docs|scripts|packaging)/" OR NOT src MATCHES "/")
+    continue()
+  endif()
+  string(REGEX REPLACE "/.*" "" _top ${src})
+  if(_top IN_LIST _build_dirs)
     continue()
   endif()
   zel_owner(${src} _from)

@@ -94,3 +94,8 @@ run_case(exception_is_for_that_source_only
 run_case(stale_exception "${_good}"
          "${_rules}except platform/sim/drive.cpp -> device/ata.h\n"
          "the exception platform/sim/drive.cpp -> device/ata.h is no longer needed")
+
+# A build folder inside the tree (by its CMakeCache.txt) holds generated
+# sources; they are not checked.
+run_case(build_folder_is_skipped
+         "${_good};out/CMakeCache.txt;out/generated/demo.cpp=platform/sim/machine.h" "${_rules}" "")
