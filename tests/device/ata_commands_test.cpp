@@ -6,7 +6,6 @@
 
 #include "device/ata_command.h"
 #include "device/ata_test_support.h"
-#include "device/vendor_codes.h"
 #include "platform/format.h"
 #include "platform/text.h"
 #include "platform/sim/sata_drive.h"
@@ -369,7 +368,7 @@ TEST_F(AtaVendorCommands, StatisticsReadSendsThePair) {
     return std::vector<uint8_t>(r.in.begin() + 32, r.in.end());
   };
   EXPECT_EQ(taskFile(log[0]),
-            Bytes({vendor::kEnableFeatures, vendor::kEnableCount, 0, 0, 0, 0xE0, 0xEF, 0}));
+            Bytes({0x5A, 0xC3, 0, 0, 0, 0xE0, 0xEF, 0}));
   EXPECT_EQ(log[0].pointedIn, std::vector<uint8_t>(512, 0));
   EXPECT_EQ(taskFile(log[1]), Bytes({0, 1, 0xFF, 0x34, 0x12, 0xE0, 0x88, 0}));
   EXPECT_EQ(std::vector<uint8_t>(log[1].pointedIn.begin(), log[1].pointedIn.begin() + 9),
@@ -413,8 +412,7 @@ TEST_F(AtaVendorCommands, IdentifierAccessAndRead) {
   ASSERT_EQ(log.size(), 3u);
   EXPECT_EQ(log[1].code, IOCTL_ATA_PASS_THROUGH);
   EXPECT_EQ(ReadSentBlock(log[1]).current,
-            Bytes({vendor::kUidAccessFeatures, vendor::kUidAccessCount, vendor::kUidAccessLbaLow,
-                   vendor::kUidAccessLbaMid, vendor::kUidAccessLbaHigh, 0xA0, 0xFA, 0}));
+            Bytes({0x7E, 0x51, 0xA9, 0x3C, 0xD2, 0xA0, 0xFA, 0}));
   EXPECT_EQ(std::vector<uint8_t>(log[2].in.begin() + 32, log[2].in.end()),
             Bytes({0x26, 0x10, 0, 0, 0, 0xA0, 0xFA, 0}));
 }
