@@ -344,6 +344,32 @@ TEST_F(AtaCommands, LogCommandsWithoutPassThrough) {
   EXPECT_EQ(trace.back(), "ATACommand::SmartReadLogPd--DeviceIoControl fail");
 }
 
+// IDENTIFY falls back to the SMART receive request when the driver lacks
+// the buffered pass-through, and fails only when it has neither.
+TEST_F(AtaCommands, IdentifyOnADriverWithoutSomeForms) {
+  struct Case {
+    const char* forms;
+    uint32_t identify;  // DoIdentify's result
+    uint32_t lastCode;
+  } cases[] = {
+      {R"({"ata_pass_through": false})", 1, SMART_RCV_DRIVE_DATA},
+      {R"({"ata_pass_through": false, "smart_rcv": false})", 0, SMART_RCV_DRIVE_DATA},
+      {R"({"smart_rcv": false})", 1, IOCTL_ATA_PASS_THROUGH},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.forms);
+    UseMachine(Format(R"({"drives": [{"index": 0, "forms": %s}]})", c.forms));
+    ATACommand ata;
+    uint8_t page[512];
+    EXPECT_EQ(ata.DoIdentify(Machine().DriveByIndex(0)->InterfacePath(), 0xA0, page), c.identify);
+    auto log = Machine().RequestLog();
+    EXPECT_EQ(log.back().code, c.lastCode);
+    if (!log[0].succeeded) {
+      EXPECT_EQ(log[0].error, ERROR_INVALID_FUNCTION);
+    }
+  }
+}
+
 class AtaVendorCommands : public AtaCommands {
  protected:
   std::string MachineJson() const override {
