@@ -5,11 +5,7 @@
 
 #include <algorithm>
 
-#include "platform/sim/sata_drive_commands.h"
-
 namespace zel::sim {
-
-using namespace zel::sim::sata;
 
 uint8_t SataDrive::SelfTestStatusNow() {
   if (testRunning_) {

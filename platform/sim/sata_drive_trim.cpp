@@ -5,11 +5,8 @@
 #include <algorithm>
 
 #include "platform/bytes.h"
-#include "platform/sim/sata_drive_commands.h"
 
 namespace zel::sim {
-
-using namespace zel::sim::sata;
 
 SataDrive::Answer SataDrive::DataSetManagement(const Task& t) {
   Answer a;
