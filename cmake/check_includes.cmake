@@ -149,7 +149,7 @@ endforeach()
 foreach(e IN LISTS _exceptions)
   if(NOT e IN_LIST _used_exceptions)
     string(REPLACE "|" " -> " _arrow "${e}")
-    list(APPEND _problems "${RULES}: the exception ${_arrow} is no longer needed; remove its line")
+    list(APPEND _problems "${RULES}: the exception ${_arrow} is no longer needed, remove its line")
   endif()
 endforeach()
 
