@@ -7,9 +7,9 @@
 
 #include "cli/cli.h"
 #include "cli/output.h"
+#include "log/log.h"
 #include "platform/platform.h"
 #include "report/dvt_mode.h"
-#include "report/log.h"
 
 namespace zel::cli {
 

@@ -11,12 +11,12 @@
 #include <new>
 
 #include "health/smart_health.h"
+#include "log/log.h"
 #include "platform/errors.h"
 #include "platform/file_util.h"
 #include "platform/platform.h"
 #include "platform/format.h"
 #include "platform/text.h"
-#include "report/log.h"
 
 namespace zel {
 

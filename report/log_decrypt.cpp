@@ -2,11 +2,11 @@
 
 #include <clocale>
 
+#include "log/log.h"
 #include "platform/errors.h"
 #include "platform/file_util.h"
 #include "platform/platform.h"
 #include "platform/text.h"
-#include "report/log.h"
 
 namespace zel {
 
