@@ -7,6 +7,7 @@
 #include <sstream>
 #include <thread>
 
+#include "platform/errors.h"
 #include "platform/sim/machine.h"
 #include "support/sim_fixture.h"
 
@@ -125,6 +126,23 @@ TEST_F(LogTest, UnconvertibleCharacterEndsTheLine) {
   LogTrace("abc\xC3\xA9" "def");
   LogTrace("after");
   EXPECT_EQ(test::ReadFile(Dir() + "/SSDZelvane.log"), "00000000 abc00000000 after\r\n");
+}
+
+TEST_F(LogTest, WritingALineLeavesTheCallersLastErrorAsItWas) {
+  // A trace line between a failing call and the reading of its error must
+  // not change the error, whether the line is written, dropped or the first.
+  SetLogLevel(1);
+  for (int i = 0; i < 2; ++i) {
+    platform::SetLastError(platform::ERROR_SHARING_VIOLATION);
+    LogTrace("between the call and its error");
+    EXPECT_EQ(platform::GetLastError(), platform::ERROR_SHARING_VIOLATION);
+  }
+  Machine().SetProgramPath(Dir() + "/no-such-folder/SSDZelvane.exe");
+  ResetLogForNewRun();
+  SetLogLevel(1);
+  platform::SetLastError(platform::ERROR_NOT_READY);
+  LogTrace("dropped: the folder is not there");
+  EXPECT_EQ(platform::GetLastError(), platform::ERROR_NOT_READY);
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "platform/bytes.h"
+#include "platform/file_util.h"
 #include "platform/format.h"
 #include "report/system_report_support.h"
 
@@ -339,6 +340,28 @@ TEST_F(SystemReportTest, UnwritablePathReportsFailure) {
   EXPECT_FALSE(WriteReport(path, PhysicalDriveTable{}));
   EXPECT_FALSE(std::filesystem::exists(path));
   EXPECT_NE(TraceLog().find("WriteSystemReport::open " + path + " fail: 0x3"), std::string::npos);
+}
+
+TEST_F(SystemReportTest, OpenAndWriteFailuresOnAVolumeAreToldApartAndTheOldReportIsGone) {
+  struct Case {
+    const char* fault;
+    const char* line;
+  } const cases[] = {
+      {R"({"call": "CreateFileW", "path": "report.log", "error": 5})",
+       "WriteSystemReport::open C:\\report.log fail: 0x5"},
+      {R"({"call": "WriteFile", "error": 112})", "WriteSystemReport::write C:\\report.log fail: 0x70"},
+  };
+  for (const Case& c : cases) {
+    UseMachine(std::string(R"({"volumes": [{"letter": "C", "size": 1073741824, "free": 536870912,
+      "files": [{"path": "report.log", "content": "last week's report"}], "faults": [)") +
+               c.fault + "]}]}");
+    EXPECT_FALSE(WriteReport("C:\\report.log", PhysicalDriveTable{})) << c.fault;
+    EXPECT_NE(TraceLog().find(c.line), std::string::npos) << c.fault;
+    std::string bytes;
+    uint32_t error = 0;
+    platform::ReadWholeFile(Machine().Files(), "C:\\report.log", &bytes, &error);
+    EXPECT_EQ(bytes.find("last week"), std::string::npos) << c.fault;
+  }
 }
 
 TEST_F(SystemReportTest, EveryLineEndsInCrLf) {
