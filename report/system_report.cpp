@@ -7,27 +7,24 @@
 #include <clocale>
 #include <cstdio>
 #include <filesystem>
+#include <iterator>
 
 #include "health/identify_decoding.h"
 #include "health/nvme_fields.h"
 #include "health/smart_health.h"
-#include "device/pcie_link.h"
+#include "inventory/pcie_link.h"
 #include "inventory/system_info.h"
 #include "inventory/underlying_util.h"
+#include "log/log.h"
 #include "platform/bytes.h"
 #include "platform/format.h"
 #include "platform/platform.h"
 #include "platform/text.h"
-#include "report/log.h"
+#include "platform/wire/nvme_health.h"
 
 namespace zel {
 
 using namespace zel::platform;
-
-std::string& BuildNumber() {
-  static std::string text;
-  return text;
-}
 
 namespace {
 
@@ -74,10 +71,10 @@ void AppendByteDump(std::string& out, const uint8_t* data, int rows) {
   for (int r = 0; r < rows; ++r) AppendByteRow(out, data, r);
 }
 
-void AppendSystemSection(std::string& out) {
-  const SystemInformation& info = SystemInfo();
+void AppendSystemSection(std::string& out, const std::string& buildNumber,
+                         const SystemInformation& info) {
   out += Format("QUARN Zelvane Version: %s\n", info.ToolVersion.c_str());
-  out += Format("Build Number:%s\n", BuildNumber().c_str());
+  out += Format("Build Number:%s\n", buildNumber.c_str());
   out += kS60;
   out += Format("OS: %s\n", info.OsName.c_str());
   out += Format("Language: 0x%04X\n", static_cast<unsigned>(Sys().GetUserDefaultUILanguage()));
@@ -90,8 +87,7 @@ void AppendSystemSection(std::string& out) {
   out += kS60 + "\n";
 }
 
-void AppendControllerSection(std::string& out) {
-  const std::vector<HbaEntry>& list = HbaList();
+void AppendControllerSection(std::string& out, const std::vector<HbaEntry>& list) {
   out += "HBA Information\n";
   out += Format("HBA Number: %d\n", static_cast<int>(list.size()));
   for (const HbaEntry& hba : list) {
@@ -110,8 +106,8 @@ void AppendControllerSection(std::string& out) {
   out += kS60 + "\n";
 }
 
-void AppendMemorySection(std::string& out) {
-  const std::vector<MemoryModuleEntry>& modules = SystemInfo().MemoryModules;
+void AppendMemorySection(std::string& out, const SystemInformation& info) {
+  const std::vector<MemoryModuleEntry>& modules = info.MemoryModules;
   out += "DRAM Information\n";
   out += Format("DRAM Number: %d\n", static_cast<int>(modules.size()));
   for (const MemoryModuleEntry& m : modules) {
@@ -205,18 +201,20 @@ void AppendDrive(std::string& out, const PhysicalDriveRecord& drive) {
                     b[11], b[10], b[9], b[8], b[7], b[6], b[5], b[1], b[2]);
     }
   } else {
+    using L = wire::NvmeHealthLog;
     const uint8_t* log = drive.SmartData.data();
     out += "ID  RAW_value\n";
-    out += Format("01h 0x%012X\n", static_cast<unsigned>(log[0]));
-    out += Format("02h 0x%012X\n", static_cast<unsigned>(GetLE16(log + 1)));
-    out += Format("03h 0x%012X\n", static_cast<unsigned>(log[3]));
-    out += Format("04h 0x%012X\n", static_cast<unsigned>(log[4]));
-    out += Format("05h 0x%012X\n", static_cast<unsigned>(log[5]));
+    out += Format("01h 0x%012X\n", static_cast<unsigned>(log[L::kCriticalWarning]));
+    out += Format("02h 0x%012X\n", static_cast<unsigned>(L::CompositeTemperatureKelvin(log)));
+    out += Format("03h 0x%012X\n", static_cast<unsigned>(log[L::kAvailableSpare]));
+    out += Format("04h 0x%012X\n", static_cast<unsigned>(log[L::kAvailableSpareThreshold]));
+    out += Format("05h 0x%012X\n", static_cast<unsigned>(log[L::kPercentageUsed]));
     // The 16-byte counters, in full even beyond 32 bits.
     static constexpr const char* kIds[] = {"06h", "07h", "08h", "09h", "0Ah",
                                            "0Bh", "0Ch", "0Dh", "0Eh", "0Fh"};
-    for (int c = 0; c < 10; ++c)
-      out += Format("%s %s\n", kIds[c], NvmeCounterText(log + 32 + 16 * c).c_str());
+    static_assert(std::size(kIds) == L::kCounterCount);
+    for (uint32_t c = 0; c < L::kCounterCount; ++c)
+      out += Format("%s %s\n", kIds[c], NvmeCounterText(log + L::Counter(c)).c_str());
   }
 
   out += kD83;
@@ -258,23 +256,28 @@ std::string EncodeForFile(const std::string& text) {
 
 }  // namespace
 
-std::string BuildSystemReportText(const PhysicalDriveTable& drives) {
+std::string BuildSystemReportText(const PhysicalDriveTable& drives, const std::string& buildNumber,
+                                  const SystemInformation& systemInfo,
+                                  const std::vector<HbaEntry>& hbaList) {
   std::string out;
   out.reserve(16384 + drives.size() * 12288);
-  AppendSystemSection(out);
-  AppendControllerSection(out);
-  AppendMemorySection(out);
+  AppendSystemSection(out, buildNumber, systemInfo);
+  AppendControllerSection(out, hbaList);
+  AppendMemorySection(out, systemInfo);
   out += Format("There are %d disk drives attached.\n", static_cast<int>(drives.size()));
   for (const PhysicalDriveRecord& drive : drives) AppendDrive(out, drive);
   out += kS60;
   return out;
 }
 
-bool WriteSystemReport(const std::string& path, const PhysicalDriveTable& drives) {
+bool WriteSystemReport(const std::string& path, const PhysicalDriveTable& drives,
+                       const std::string& buildNumber, SystemInformation& systemInfo,
+                       std::vector<HbaEntry>& hbaList) {
   std::setlocale(LC_ALL, "");
   UnderlyingUtil util;
-  util.GetSystemInfo();
-  const std::string bytes = EncodeForFile(BuildSystemReportText(drives));
+  util.GetSystemInfo(systemInfo, hbaList);
+  const std::string bytes =
+      EncodeForFile(BuildSystemReportText(drives, buildNumber, systemInfo, hbaList));
 
   std::error_code ec;
   std::filesystem::remove(path, ec);

@@ -60,12 +60,13 @@ class SysInfoPageTest : public test::SimTest {
 };
 
 TEST_F(SysInfoPageTest, SevenRowsFromTheInventoryOfA64BitMachine) {
-  SystemInfo() = SystemInformation{};
+  SystemInformation info;
+  std::vector<HbaEntry> controllers;
   UnderlyingUtil util;
-  ASSERT_TRUE(util.GetSystemInfo());
+  ASSERT_TRUE(util.GetSystemInfo(info, controllers));
   const std::string version = Format("%d.%d.%d", ZEL_VERSION_MAJOR, ZEL_VERSION_MINOR, ZEL_VERSION_PATCH);
 
-  CSysInfoPage page(SystemInfo(), shell_, kLangEnglish);
+  CSysInfoPage page(info, shell_, kLangEnglish);
   EXPECT_EQ(page.Model().TemplateId(), 133);
   EXPECT_EQ(page.Title(), "System Info");
   EXPECT_TRUE(page.OnInitDialog());
