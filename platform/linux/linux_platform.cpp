@@ -27,7 +27,8 @@ class LinuxPlatform final : public Platform {
             options.registryPath.empty() ? DefaultRegistryDatabasePath() : options.registryPath,
             machine_->Files())),
         processes_(MakeLinuxProcesses(machine_)),
-        files_(MakeLinuxFiles(machine_)) {}
+        files_(MakeLinuxFiles(machine_)),
+        windows_(MakeLinuxWindows()) {}
 
   DeviceIo& Devices() override { return *devices_; }
   System& Sys() override { return *system_; }
@@ -36,6 +37,7 @@ class LinuxPlatform final : public Platform {
   Registry& Reg() override { return *registry_; }
   Processes& Procs() override { return *processes_; }
   platform::Files& Files() override { return *files_; }
+  WindowMessages& Windows() override { return *windows_; }
   const LinuxPlatformOptions& Options() const { return machine_->Options(); }
 
  private:
@@ -47,6 +49,7 @@ class LinuxPlatform final : public Platform {
   std::unique_ptr<Registry> registry_;
   std::unique_ptr<Processes> processes_;
   std::unique_ptr<platform::Files> files_;
+  std::unique_ptr<WindowMessages> windows_;
 };
 
 const char* BusOf(const LinuxDisk& d) { return d.bus == DiskBus::Nvme ? "nvme" : d.BusName(); }

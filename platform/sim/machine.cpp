@@ -24,6 +24,7 @@ struct SimMachine::Components {
   std::unique_ptr<Registry> registry;
   std::unique_ptr<Processes> processes;
   std::unique_ptr<SimFiles> files;
+  std::unique_ptr<WindowMessages> windows;
 };
 
 namespace {
@@ -443,8 +444,10 @@ SimMachine::SimMachine(const Json& root) : root_(root), parts_(std::make_unique<
   parts_->tree = MakeSimDeviceTree(*this);
   parts_->com = MakeSimCom(*this);
   parts_->registry = MakeSimRegistry(*this);
-  parts_->processes = MakeSimProcesses(*this);
   parts_->files = MakeSimFiles(*this);
+  SimProcessesAndWindows procs = MakeSimProcesses(*this);
+  parts_->processes = std::move(procs.processes);
+  parts_->windows = std::move(procs.windows);
 }
 
 SimMachine::~SimMachine() = default;
@@ -564,6 +567,7 @@ Registry& SimMachine::Reg() { return *parts_->registry; }
 Processes& SimMachine::Procs() { return *parts_->processes; }
 platform::Files& SimMachine::Files() { return *parts_->files; }
 SimFiles& SimMachine::FileSystem() { return *parts_->files; }
+WindowMessages& SimMachine::Windows() { return *parts_->windows; }
 
 SimDrive* SimMachine::DriveByIndex(int32_t index) const {
   auto it = drivesByIndex_.find(index);
