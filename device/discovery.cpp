@@ -1,6 +1,7 @@
 // Drive discovery: the usable physical drives of the machine, one record
 // each, and the PCI Express link of the controller behind a disk.
 #include <cstring>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -14,6 +15,7 @@
 #include "platform/bytes.h"
 #include "platform/platform.h"
 #include "platform/text.h"
+#include "platform/wire/nvme_health.h"
 #include "report/log.h"
 
 namespace zel {
@@ -139,9 +141,9 @@ uint32_t ATACommand::GetPhysicalDriveIdentifySmart(int32_t interfaceNumber,
     uint8_t health[512] = {};
     if (!ReadNvmeHealthLog(*this, disk, devicePath, health)) return 0;
     std::memcpy(record.SmartData.data(), health, sizeof health);
-    // Composite temperature in kelvin; 0 means the controller reports none.
-    uint16_t kelvin = GetLE16(&health[1]);
-    record.Temperature = kelvin == 0 ? kNoTemperature : static_cast<int32_t>(kelvin) - 273;
+    // Composite temperature in kelvin, by the one rule for "none".
+    std::optional<int32_t> celsius = wire::NvmeCompositeTemperatureCelsius(health);
+    record.Temperature = celsius ? *celsius : kNoTemperature;
     return 1;
   }
 

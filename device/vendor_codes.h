@@ -1,7 +1,8 @@
-// The vendor access codes of the maker's drive controllers, kept in this one
-// place. Both the commands that send them (device/ata_commands.cpp) and the
-// simulated drive that recognises them (platform/sim/sata_drive.cpp) read
-// them from here. Changing a value here changes both sides.
+// The vendor access codes of the maker's drive controllers, as the commands
+// that send them (device/ata_commands.cpp) write them. The drives keep their
+// own copy in their firmware (the simulated drive in
+// platform/sim/sata_drive_commands.h), so a wrong value here makes the drive
+// refuse the command, and the tests state the bytes themselves.
 #pragma once
 
 #include <cstdint>

@@ -1,10 +1,12 @@
 #include "health/nvme_fields.h"
 
+#include <iterator>
 #include <string_view>
 
 #include "platform/bytes.h"
 #include "platform/format.h"
 #include "platform/text.h"
+#include "platform/wire/nvme_health.h"
 
 namespace zel {
 
@@ -189,18 +191,21 @@ std::vector<NvmeFieldRow> NvmeIdentifyRows(const std::array<uint8_t, kNvmeIdenti
 }
 
 std::vector<NvmeFieldRow> NvmeHealthRows(const std::array<uint8_t, kNvmeHealthLogSize>& log) {
+  using L = wire::NvmeHealthLog;
   const uint8_t* p = log.data();
   auto field = [](unsigned v) { return Format("0x%012X", v); };
   std::vector<NvmeFieldRow> rows;
   rows.reserve(kNvmeHealthRowCount);
-  rows.push_back({"01h", field(p[0]), "Critical Warning"});
-  rows.push_back({"02h", field(GetLE16(p + 1)), "Temperature"});
-  rows.push_back({"03h", field(p[3]), "Percentage of the available remaining spare capacity."});
-  rows.push_back({"04h", field(p[4]), "Threshold of the available remaining spare capacity."});
-  rows.push_back(
-      {"05h", field(p[5]), "Vendor specific estimate of the percentage of device life used."});
+  rows.push_back({"01h", field(p[L::kCriticalWarning]), "Critical Warning"});
+  rows.push_back({"02h", field(L::CompositeTemperatureKelvin(p)), "Temperature"});
+  rows.push_back({"03h", field(p[L::kAvailableSpare]),
+                  "Percentage of the available remaining spare capacity."});
+  rows.push_back({"04h", field(p[L::kAvailableSpareThreshold]),
+                  "Threshold of the available remaining spare capacity."});
+  rows.push_back({"05h", field(p[L::kPercentageUsed]),
+                  "Vendor specific estimate of the percentage of device life used."});
 
-  // The 16-byte counters from byte 32 on, one row each.
+  // The ten 16-byte counters, one row each.
   static constexpr const char* kCounters[][2] = {
       {"06h", "The number of sectors that host has read from the controller."},
       {"07h", "The number of sectors that host has written to the controller."},
@@ -213,12 +218,9 @@ std::vector<NvmeFieldRow> NvmeHealthRows(const std::array<uint8_t, kNvmeHealthLo
       {"0Eh", "The number of unrecovered data integrity error."},
       {"0Fh", "The number of Error Information log entries."},
   };
-  size_t offset = 32;
-  for (const auto& counter : kCounters) {
-    rows.push_back({counter[0], NvmeCounterText(p + offset), counter[1]});
-    offset += 16;
-  }
-  static_assert(32 + 10 * 16 == 192);  // the last counter ends at byte 191
+  static_assert(std::size(kCounters) == L::kCounterCount);
+  for (uint32_t n = 0; n < L::kCounterCount; ++n)
+    rows.push_back({kCounters[n][0], NvmeCounterText(p + L::Counter(n)), kCounters[n][1]});
   return rows;
 }
 

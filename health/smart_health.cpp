@@ -1,10 +1,12 @@
 #include "health/smart_health.h"
 
 #include <initializer_list>
+#include <optional>
 #include <string_view>
 
 #include "platform/bytes.h"
 #include "platform/text.h"
+#include "platform/wire/nvme_health.h"
 #include "report/log.h"
 
 namespace zel {
@@ -38,8 +40,10 @@ bool IsGroup3(const PhysicalDriveRecord& r) {
 }
 
 bool IsNvme(const PhysicalDriveRecord& r) { return r.BusType == kBusNvme; }
-uint8_t NvmePercentageUsed(const PhysicalDriveRecord& r) { return r.SmartData[5]; }
-uint16_t NvmeCompositeKelvin(const PhysicalDriveRecord& r) { return GetLE16(&r.SmartData[1]); }
+using wire::NvmeHealthLog;
+uint8_t NvmePercentageUsed(const PhysicalDriveRecord& r) {
+  return r.SmartData[NvmeHealthLog::kPercentageUsed];
+}
 
 int AttributeCount(const PhysicalDriveRecord& r) {
   int n = r.SmartAttributeCount;
@@ -72,16 +76,13 @@ int CheckDiskStatus(const PhysicalDriveRecord& record) {
 
 uint16_t GetDriveTemperature(const PhysicalDriveRecord& record) {
   if (IsNvme(record)) {
-    // A controller that reports no composite temperature leaves 0 kelvin:
-    // that is "no temperature", not a value below absolute zero. Values
-    // below 273 K would wrap the unsigned result into thousands of degrees;
-    // they carry no usable temperature either.
-    uint16_t kelvin = NvmeCompositeKelvin(record);
-    if (kelvin < 273) {
+    // The one rule for "no temperature" that discovery also applies.
+    std::optional<int32_t> celsius = wire::NvmeCompositeTemperatureCelsius(record.SmartData.data());
+    if (!celsius) {
       LogTrace("no support temperature\n");
       return kNoTemperature;
     }
-    return static_cast<uint16_t>(kelvin - 273);
+    return static_cast<uint16_t>(*celsius);
   }
   for (int i = 0; i < AttributeCount(record); ++i) {
     const SmartAttributeEntry& a = record.SmartAttributes[i];
@@ -113,8 +114,9 @@ int32_t GetRemainingLife(const PhysicalDriveRecord& record) {
 int64_t GetTotalBytesWritten(const PhysicalDriveRecord& record) {
   if (IsNvme(record)) {
     LogTrace("NVMe Total Byte Write\n");
-    uint64_t low = GetLE64(&record.SmartData[48]);
-    uint64_t high = GetLE64(&record.SmartData[56]);
+    const uint8_t* written = &record.SmartData[NvmeHealthLog::kDataUnitsWritten];
+    uint64_t low = GetLE64(written);
+    uint64_t high = GetLE64(written + 8);
     // Data units of 512,000 bytes, shown in GB of 2^30: units / 2048. A count
     // beyond 64 bits is divided in 128 bits and saturated to the largest
     // count the result can hold.

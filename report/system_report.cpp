@@ -7,6 +7,7 @@
 #include <clocale>
 #include <cstdio>
 #include <filesystem>
+#include <iterator>
 
 #include "health/identify_decoding.h"
 #include "health/nvme_fields.h"
@@ -18,6 +19,7 @@
 #include "platform/format.h"
 #include "platform/platform.h"
 #include "platform/text.h"
+#include "platform/wire/nvme_health.h"
 #include "report/log.h"
 
 namespace zel {
@@ -205,18 +207,20 @@ void AppendDrive(std::string& out, const PhysicalDriveRecord& drive) {
                     b[11], b[10], b[9], b[8], b[7], b[6], b[5], b[1], b[2]);
     }
   } else {
+    using L = wire::NvmeHealthLog;
     const uint8_t* log = drive.SmartData.data();
     out += "ID  RAW_value\n";
-    out += Format("01h 0x%012X\n", static_cast<unsigned>(log[0]));
-    out += Format("02h 0x%012X\n", static_cast<unsigned>(GetLE16(log + 1)));
-    out += Format("03h 0x%012X\n", static_cast<unsigned>(log[3]));
-    out += Format("04h 0x%012X\n", static_cast<unsigned>(log[4]));
-    out += Format("05h 0x%012X\n", static_cast<unsigned>(log[5]));
+    out += Format("01h 0x%012X\n", static_cast<unsigned>(log[L::kCriticalWarning]));
+    out += Format("02h 0x%012X\n", static_cast<unsigned>(L::CompositeTemperatureKelvin(log)));
+    out += Format("03h 0x%012X\n", static_cast<unsigned>(log[L::kAvailableSpare]));
+    out += Format("04h 0x%012X\n", static_cast<unsigned>(log[L::kAvailableSpareThreshold]));
+    out += Format("05h 0x%012X\n", static_cast<unsigned>(log[L::kPercentageUsed]));
     // The 16-byte counters, in full even beyond 32 bits.
     static constexpr const char* kIds[] = {"06h", "07h", "08h", "09h", "0Ah",
                                            "0Bh", "0Ch", "0Dh", "0Eh", "0Fh"};
-    for (int c = 0; c < 10; ++c)
-      out += Format("%s %s\n", kIds[c], NvmeCounterText(log + 32 + 16 * c).c_str());
+    static_assert(std::size(kIds) == L::kCounterCount);
+    for (uint32_t c = 0; c < L::kCounterCount; ++c)
+      out += Format("%s %s\n", kIds[c], NvmeCounterText(log + L::Counter(c)).c_str());
   }
 
   out += kD83;

@@ -21,6 +21,7 @@
 #include "platform/linux/linux_machine.h"
 #include "platform/text.h"
 #include "platform/wire/storage.h"
+#include "platform/wire/volume.h"
 
 namespace zel::linuxbackend {
 
@@ -35,48 +36,16 @@ bool AnswerDeviceNumber(ControlRequest& r, uint32_t type, uint32_t number, uint3
   return true;
 }
 
-// VOLUME_DISK_EXTENTS with its DISK_EXTENT entries (32-bit layout; the
-// 64-bit fields are aligned to 8).
-struct VolumeDiskExtentsLayout {
-  static constexpr uint32_t kNumberOfDiskExtents = 0;
-  static constexpr uint32_t kExtents = 8;
-  static constexpr uint32_t kExtentDiskNumber = 0;
-  static constexpr uint32_t kExtentStartingOffset = 8;
-  static constexpr uint32_t kExtentLength = 16;
-  static constexpr uint32_t kExtentSize = 24;
-  static constexpr uint32_t kSizeWithOneExtent = kExtents + kExtentSize;
-};
-static_assert(VolumeDiskExtentsLayout::kExtentLength + 8 == VolumeDiskExtentsLayout::kExtentSize);
-static_assert(VolumeDiskExtentsLayout::kSizeWithOneExtent == 32);
-
-// STARTING_VCN_INPUT_BUFFER and RETRIEVAL_POINTERS_BUFFER: ExtentCount,
-// StartingVcn, then (NextVcn, Lcn) pairs.
-struct RetrievalPointersLayout {
-  static constexpr uint32_t kInputSize = 8;
-  static constexpr uint32_t kExtentCount = 0;
-  static constexpr uint32_t kStartingVcn = 8;
-  static constexpr uint32_t kExtents = 16;
-  static constexpr uint32_t kExtentNextVcn = 0;
-  static constexpr uint32_t kExtentLcn = 8;
-  static constexpr uint32_t kExtentSize = 16;
-};
-static_assert(RetrievalPointersLayout::kExtents == RetrievalPointersLayout::kStartingVcn + 8);
-static_assert(RetrievalPointersLayout::kExtentLcn + 8 == RetrievalPointersLayout::kExtentSize);
-
 bool VolumeDiskExtents(const VolumeInfo& v, ControlRequest& r) {
-  using L = VolumeDiskExtentsLayout;
+  using L = wire::VolumeDiskExtents;
   if (v.optical || v.diskNumber < 0 || !v.placement) return FailWith(ERROR_INVALID_FUNCTION);
   // A device-mapper or RAID volume lies somewhere inside its partition; its
   // place on the disk is not known, and a wrong one must never be given.
   if (!v.placement->extentKnown) return FailWith(ERROR_INVALID_FUNCTION);
-  if (r.out.size() < L::kSizeWithOneExtent) return FailWith(ERROR_INSUFFICIENT_BUFFER);
-  uint8_t* o = r.out.data();
-  std::memset(o, 0, L::kSizeWithOneExtent);
-  PutLE32(o + L::kNumberOfDiskExtents, 1);
-  PutLE32(o + L::kExtents + L::kExtentDiskNumber, static_cast<uint32_t>(v.diskNumber));
-  PutLE64(o + L::kExtents + L::kExtentStartingOffset, v.placement->startBytes);
-  PutLE64(o + L::kExtents + L::kExtentLength, v.placement->lengthBytes);
-  *r.returned = L::kSizeWithOneExtent;
+  if (r.out.size() < L::SizeFor(1)) return FailWith(ERROR_INSUFFICIENT_BUFFER);
+  *r.returned = L::Encode({wire::DiskExtent{static_cast<uint32_t>(v.diskNumber),
+                                            v.placement->startBytes, v.placement->lengthBytes}},
+                          r.out.data());
   return true;
 }
 
@@ -91,11 +60,11 @@ bool FiemapIsDeviceOffset(const std::string& fileSystem) {
 }
 
 bool RetrievalPointers(const OpenDevice& f, ControlRequest& r) {
-  using L = RetrievalPointersLayout;
-  if (r.in.size() < L::kInputSize) return FailWith(ERROR_INVALID_PARAMETER);
+  using L = wire::RetrievalPointers;
+  if (r.in.size() < wire::StartingVcnInput::kSize) return FailWith(ERROR_INVALID_PARAMETER);
   if (r.out.size() < L::kExtents) return FailWith(ERROR_INSUFFICIENT_BUFFER);
   if (!FiemapIsDeviceOffset(f.volume.fileSystem)) return FailWith(ERROR_INVALID_FUNCTION);
-  int64_t startVcn = static_cast<int64_t>(GetLE64(r.in.data()));
+  int64_t startVcn = wire::StartingVcnInput::Decode(r.in.data());
   if (startVcn < 0) return FailWith(ERROR_INVALID_PARAMETER);
   struct statfs fs {};
   if (::fstatfs(f.fd, &fs) != 0) return FailWithErrno(errno);
@@ -147,15 +116,11 @@ bool RetrievalPointers(const OpenDevice& f, ControlRequest& r) {
   if (wanted.empty()) return FailWith(ERROR_HANDLE_EOF);
   uint32_t room = static_cast<uint32_t>((r.out.size() - L::kExtents) / L::kExtentSize);
   uint32_t count = std::min<uint32_t>(room, static_cast<uint32_t>(wanted.size()));
-  uint8_t* o = r.out.data();
-  PutLE32(o + L::kExtentCount, count);
-  PutLE32(o + 4, 0);
-  PutLE64(o + L::kStartingVcn, wanted[0].firstVcn);
-  for (uint32_t i = 0; i < count; ++i) {
-    PutLE64(o + L::kExtents + i * L::kExtentSize + L::kExtentNextVcn, wanted[i].nextVcn);
-    PutLE64(o + L::kExtents + i * L::kExtentSize + L::kExtentLcn, static_cast<uint64_t>(wanted[i].lcn));
-  }
-  *r.returned = L::kExtents + count * L::kExtentSize;
+  L pointers;
+  pointers.StartingVcn = static_cast<int64_t>(wanted[0].firstVcn);
+  for (uint32_t i = 0; i < count; ++i)
+    pointers.Extents.push_back(wire::RetrievalExtent{static_cast<int64_t>(wanted[i].nextVcn), wanted[i].lcn});
+  *r.returned = pointers.Encode(r.out.data());
   if (count < wanted.size()) return FailWith(ERROR_MORE_DATA);
   return true;
 }

@@ -9,6 +9,7 @@
 #include "platform/errors.h"
 #include "platform/sim/machine.h"
 #include "platform/wire/nvme.h"
+#include "platform/wire/nvme_health.h"
 
 namespace zel::sim {
 
@@ -32,11 +33,18 @@ struct Counter {
   const char* key;
   size_t offset;
 };
+using HealthLog = wire::NvmeHealthLog;
 constexpr Counter kCounters[] = {
-    {"dataUnitsRead", 32},      {"dataUnitsWritten", 48}, {"hostReadCommands", 64},
-    {"hostWriteCommands", 80},  {"controllerBusyTime", 96}, {"powerCycles", 112},
-    {"powerOnHours", 128},      {"unsafeShutdowns", 144}, {"mediaErrors", 160},
-    {"errorLogEntries", 176},
+    {"dataUnitsRead", HealthLog::kDataUnitsRead},
+    {"dataUnitsWritten", HealthLog::kDataUnitsWritten},
+    {"hostReadCommands", HealthLog::kHostReadCommands},
+    {"hostWriteCommands", HealthLog::kHostWriteCommands},
+    {"controllerBusyTime", HealthLog::kControllerBusyTime},
+    {"powerCycles", HealthLog::kPowerCycles},
+    {"powerOnHours", HealthLog::kPowerOnHours},
+    {"unsafeShutdowns", HealthLog::kUnsafeShutdowns},
+    {"mediaErrors", HealthLog::kMediaErrors},
+    {"errorLogEntries", HealthLog::kErrorLogEntries},
 };
 
 FormMode ParseMode(const Json& forms, const char* key, FormMode fallback, const std::string& where) {
@@ -241,11 +249,13 @@ NvmeDrive::NvmeDrive(SimMachine& machine, const Json& entry, const std::string& 
                      "hostWriteCommands", "controllerBusyTime", "powerCycles", "powerOnHours",
                      "unsafeShutdowns", "mediaErrors", "errorLogEntries"},
                     wh)) {
-    l[0] = static_cast<uint8_t>(Bounded(h, "criticalWarning", 0, 0xFF, wh));
-    PutLE16(l + 1, static_cast<uint16_t>(Bounded(h, "temperature", 308, 0xFFFF, wh)));
-    l[3] = static_cast<uint8_t>(Bounded(h, "availableSpare", 100, 0xFF, wh));
-    l[4] = static_cast<uint8_t>(Bounded(h, "availableSpareThreshold", 10, 0xFF, wh));
-    l[5] = static_cast<uint8_t>(Bounded(h, "percentageUsed", 0, 0xFF, wh));
+    l[HealthLog::kCriticalWarning] = static_cast<uint8_t>(Bounded(h, "criticalWarning", 0, 0xFF, wh));
+    HealthLog::PutCompositeTemperatureKelvin(
+        l, static_cast<uint16_t>(Bounded(h, "temperature", 308, 0xFFFF, wh)));
+    l[HealthLog::kAvailableSpare] = static_cast<uint8_t>(Bounded(h, "availableSpare", 100, 0xFF, wh));
+    l[HealthLog::kAvailableSpareThreshold] =
+        static_cast<uint8_t>(Bounded(h, "availableSpareThreshold", 10, 0xFF, wh));
+    l[HealthLog::kPercentageUsed] = static_cast<uint8_t>(Bounded(h, "percentageUsed", 0, 0xFF, wh));
     for (const Counter& c : kCounters)
       if (h.contains(c.key)) PutLE128(l + c.offset, ToCounter(h[c.key], wh + "." + c.key));
   }

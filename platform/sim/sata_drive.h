@@ -7,6 +7,10 @@
 // Long operations (self-tests, the security erase) run on the machine's
 // virtual clock. The machine-file fields are described in
 // docs/machine-format.md.
+//
+// The implementation is split by topic over sata_drive*.cpp; the command
+// codes and access codes the drive recognises are its own, in
+// sata_drive_commands.h.
 #pragma once
 
 #include <array>

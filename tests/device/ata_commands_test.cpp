@@ -6,7 +6,6 @@
 
 #include "device/ata_command.h"
 #include "device/ata_test_support.h"
-#include "device/vendor_codes.h"
 #include "platform/format.h"
 #include "platform/text.h"
 #include "platform/sim/sata_drive.h"
@@ -345,6 +344,32 @@ TEST_F(AtaCommands, LogCommandsWithoutPassThrough) {
   EXPECT_EQ(trace.back(), "ATACommand::SmartReadLogPd--DeviceIoControl fail");
 }
 
+// IDENTIFY falls back to the SMART receive request when the driver lacks
+// the buffered pass-through, and fails only when it has neither.
+TEST_F(AtaCommands, IdentifyOnADriverWithoutSomeForms) {
+  struct Case {
+    const char* forms;
+    uint32_t identify;  // DoIdentify's result
+    uint32_t lastCode;
+  } cases[] = {
+      {R"({"ata_pass_through": false})", 1, SMART_RCV_DRIVE_DATA},
+      {R"({"ata_pass_through": false, "smart_rcv": false})", 0, SMART_RCV_DRIVE_DATA},
+      {R"({"smart_rcv": false})", 1, IOCTL_ATA_PASS_THROUGH},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.forms);
+    UseMachine(Format(R"({"drives": [{"index": 0, "forms": %s}]})", c.forms));
+    ATACommand ata;
+    uint8_t page[512];
+    EXPECT_EQ(ata.DoIdentify(Machine().DriveByIndex(0)->InterfacePath(), 0xA0, page), c.identify);
+    auto log = Machine().RequestLog();
+    EXPECT_EQ(log.back().code, c.lastCode);
+    if (!log[0].succeeded) {
+      EXPECT_EQ(log[0].error, ERROR_INVALID_FUNCTION);
+    }
+  }
+}
+
 class AtaVendorCommands : public AtaCommands {
  protected:
   std::string MachineJson() const override {
@@ -369,7 +394,7 @@ TEST_F(AtaVendorCommands, StatisticsReadSendsThePair) {
     return std::vector<uint8_t>(r.in.begin() + 32, r.in.end());
   };
   EXPECT_EQ(taskFile(log[0]),
-            Bytes({vendor::kEnableFeatures, vendor::kEnableCount, 0, 0, 0, 0xE0, 0xEF, 0}));
+            Bytes({0x5A, 0xC3, 0, 0, 0, 0xE0, 0xEF, 0}));
   EXPECT_EQ(log[0].pointedIn, std::vector<uint8_t>(512, 0));
   EXPECT_EQ(taskFile(log[1]), Bytes({0, 1, 0xFF, 0x34, 0x12, 0xE0, 0x88, 0}));
   EXPECT_EQ(std::vector<uint8_t>(log[1].pointedIn.begin(), log[1].pointedIn.begin() + 9),
@@ -413,8 +438,7 @@ TEST_F(AtaVendorCommands, IdentifierAccessAndRead) {
   ASSERT_EQ(log.size(), 3u);
   EXPECT_EQ(log[1].code, IOCTL_ATA_PASS_THROUGH);
   EXPECT_EQ(ReadSentBlock(log[1]).current,
-            Bytes({vendor::kUidAccessFeatures, vendor::kUidAccessCount, vendor::kUidAccessLbaLow,
-                   vendor::kUidAccessLbaMid, vendor::kUidAccessLbaHigh, 0xA0, 0xFA, 0}));
+            Bytes({0x7E, 0x51, 0xA9, 0x3C, 0xD2, 0xA0, 0xFA, 0}));
   EXPECT_EQ(std::vector<uint8_t>(log[2].in.begin() + 32, log[2].in.end()),
             Bytes({0x26, 0x10, 0, 0, 0, 0xA0, 0xFA, 0}));
 }

@@ -67,7 +67,7 @@ TEST_F(DiscoveryTest, RecordsOfAMixedMachineAndTheTraceLinesOfTheRun) {
       {kBusAta, 512, "QUARN SSD KD765KK 512GB", "QKK0001", "SV1.0A", 41},
       {kBusNvme, 1000, "QUARN NVMe KN900 1TB", "QN0002", "KN900E1", 38},
       // A composite temperature of 0 K is "no temperature", not -273.
-      {kBusNvme, 256, "QUARN NVMe SSD", "SIM3", "SIM1.0", kNoTemperature},
+      {kBusNvme, 256, "QUARN NVMe SSD", "SIM3", "SIM1.0", 0xFFFF},
   };
   for (size_t i = 0; i < table.size(); ++i) {
     const PhysicalDriveRecord& r = table[i];
@@ -151,19 +151,19 @@ TEST_F(DiscoveryTest, HealthRulesOfEachModelGroupReachTheRecords) {
     int64_t writtenGB;
     uint16_t temperature;
   } expect[] = {
-      {"KD765 family: life from 202, bytes written by the generic 241 rule", 1, 80, 100, kNoTemperature},
-      {"KD765KK with MU firmware: 246 after 171, 172, 173", 1, 95, 1, kNoTemperature},
-      {"KD765KK with MU firmware: 246 before the three counts nothing", 1, 100, -1, kNoTemperature},
-      {"KD765KK without MU: 233 / 1024, 241 ignored", 1, 100, 2, kNoTemperature},
-      {"group 1 by model: life from 231, 241 in sectors", 1, 70, 1, kNoTemperature},
-      {"group 1 by the JMF608 tag in the SMART page", 1, 65, 2, kNoTemperature},
-      {"group 2: 241 / 1000", 1, 77, 5, kNoTemperature},
-      {"group 3: 241 unchanged", 1, 60, 5000, kNoTemperature},
+      {"KD765 family: life from 202, bytes written by the generic 241 rule", 1, 80, 100, 0xFFFF},
+      {"KD765KK with MU firmware: 246 after 171, 172, 173", 1, 95, 1, 0xFFFF},
+      {"KD765KK with MU firmware: 246 before the three counts nothing", 1, 100, -1, 0xFFFF},
+      {"KD765KK without MU: 233 / 1024, 241 ignored", 1, 100, 2, 0xFFFF},
+      {"group 1 by model: life from 231, 241 in sectors", 1, 70, 1, 0xFFFF},
+      {"group 1 by the JMF608 tag in the SMART page", 1, 65, 2, 0xFFFF},
+      {"group 2: 241 / 1000", 1, 77, 5, 0xFFFF},
+      {"group 3: 241 unchanged", 1, 60, 5000, 0xFFFF},
       {"another maker: 241 in units of 32 MiB, life from 169", 1, 97, 100, 30},
       {"an empty slot moves attribute 9 off its threshold of 50 onto the empty one", 1, 100, -1,
-       kNoTemperature},
-      {"a repeated identifier", 2, 100, -1, kNoTemperature},
-      {"no thresholds at all", 2, 100, -1, kNoTemperature},
+       0xFFFF},
+      {"a repeated identifier", 2, 100, -1, 0xFFFF},
+      {"no thresholds at all", 2, 100, -1, 0xFFFF},
   };
   for (size_t i = 0; i < table.size(); ++i) {
     SCOPED_TRACE(expect[i].what);
@@ -176,6 +176,39 @@ TEST_F(DiscoveryTest, HealthRulesOfEachModelGroupReachTheRecords) {
   }
   EXPECT_EQ(table[9].SmartAttributeCount, 2);
   EXPECT_TRUE(Logged("CheckDiskStatus::SMART attributes overlaped, 2 1"));
+}
+
+// One rule for "no temperature" on NVMe drives, applied alike by discovery
+// (the record's temperature) and by the health value shown: a composite
+// temperature below 273 K, 0 included, is none.
+TEST_F(DiscoveryTest, NvmeTemperatureBelowFreezingIsNone) {
+  struct Case {
+    uint16_t kelvin;
+    int32_t recorded;   // the record's Temperature
+    uint16_t shown;     // GetDriveTemperature
+  } cases[] = {
+      {0, 0xFFFF, 0xFFFF},
+      {1, 0xFFFF, 0xFFFF},
+      {272, 0xFFFF, 0xFFFF},
+      {273, 0, 0},
+      {274, 1, 1},
+      {310, 37, 37},
+  };
+  std::string drives;
+  for (size_t i = 0; i < std::size(cases); ++i)
+    drives += (i ? ", " : "") + std::string(R"({"kind": "nvme", "index": )") + std::to_string(i) +
+              R"(, "health": {"temperature": )" + std::to_string(cases[i].kelvin) + "}}";
+  UseMachine(R"({"drives": [)" + drives + "]}");
+  PhysicalDriveTable table = Discover();
+  ASSERT_EQ(table.size(), std::size(cases));
+  for (size_t i = 0; i < std::size(cases); ++i) {
+    SCOPED_TRACE(cases[i].kelvin);
+    // The log as read: the kelvin value at bytes 1-2, little-endian.
+    EXPECT_EQ(table[i].SmartData[1], cases[i].kelvin & 0xFF);
+    EXPECT_EQ(table[i].SmartData[2], cases[i].kelvin >> 8);
+    EXPECT_EQ(table[i].Temperature, cases[i].recorded);
+    EXPECT_EQ(GetDriveTemperature(table[i]), cases[i].shown);
+  }
 }
 
 // Names the NVMe request forms of the request log in the order sent.

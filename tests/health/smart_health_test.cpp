@@ -69,13 +69,13 @@ TEST_F(SmartHealthTest, OverlapIsLoggedWithBothPositions) {
 
 TEST_F(SmartHealthTest, Temperature) {
   EXPECT_EQ(GetDriveTemperature(AtaDrive("Q", {{194, 100, 0x1E, 0}})), 30);
-  EXPECT_EQ(GetDriveTemperature(AtaDrive("Q", {{194, 100, 0, 0}})), kNoTemperature);
+  EXPECT_EQ(GetDriveTemperature(AtaDrive("Q", {{194, 100, 0, 0}})), 0xFFFF);
   EXPECT_EQ(GetDriveTemperature(AtaDrive("Q", {{194, 100, 100, 0}, {190, 100, 41, 0}})), 41);
   // The record's tenths rule is not applied here: raw[0] counts.
   EXPECT_EQ(GetDriveTemperature(AtaDrive("SAMSUNG SV", {{194, 100, 0x012C, 0}})), 44);
   EXPECT_EQ(GetDriveTemperature(NvmeDrive(0, 0x0136, 0)), 37);
-  EXPECT_EQ(GetDriveTemperature(NvmeDrive(0, 0, 0)), kNoTemperature);
-  EXPECT_EQ(GetDriveTemperature(NvmeDrive(0, 200, 0)), kNoTemperature);
+  EXPECT_EQ(GetDriveTemperature(NvmeDrive(0, 0, 0)), 0xFFFF);
+  EXPECT_EQ(GetDriveTemperature(NvmeDrive(0, 200, 0)), 0xFFFF);
   EXPECT_EQ(GetDriveTemperature(NvmeDrive(0, 273, 0)), 0);
 }
 

@@ -21,6 +21,8 @@
 #include "platform/text.h"
 #include "platform/wire/ata.h"
 #include "platform/wire/nvme.h"
+#include "support/ata_request_bytes.h"
+#include "support/nvme_request_bytes.h"
 
 namespace zel {
 namespace {
@@ -231,39 +233,30 @@ TEST_F(LinuxRequests, SmartReceiveCarriesReadsOnlyAndARefusedReadReturnsNoData) 
   DeviceIo& io = Devices();
   HANDLE h = io.CreateFileW("\\\\.\\PhysicalDrive0", GENERIC_READ | GENERIC_WRITE, 3, OPEN_EXISTING, 0);
   ASSERT_NE(h, INVALID_HANDLE_VALUE);
-  wire::SendCmdInParams in;
-  in.cBufferSize = 512;
-  in.irDriveRegs.Command = 0xEC;
-  uint8_t inBytes[wire::SendCmdInParams::kSize];
-  in.Encode(inBytes);
+  auto receive = [&](const test::AtaRegisters& regs, uint8_t* out, uint32_t outSize, uint32_t* got) {
+    std::vector<uint8_t> in = test::SmartReceiveInput(regs);
+    return io.DeviceIoControl(h, SMART_RCV_DRIVE_DATA, in.data(), static_cast<uint32_t>(in.size()), out,
+                              outSize, got);
+  };
   uint8_t out[528] = {};
   uint32_t got = 0;
-  ASSERT_TRUE(io.DeviceIoControl(h, SMART_RCV_DRIVE_DATA, inBytes, sizeof inBytes, out, sizeof out, &got));
+  ASSERT_TRUE(receive({0, 0, 0, 0, 0, 0, 0xEC}, out, sizeof out, &got));
   EXPECT_EQ(got, 528u);
   EXPECT_EQ(out[16 + 2 * 27 + 1], 'Q');
   // SMART READ DATA that the drive refuses: the header with its error, no data.
   drives_.abortSmartRead = true;
-  in.irDriveRegs.Command = 0xB0;
-  in.irDriveRegs.Features = 0xD0;
-  in.irDriveRegs.LbaMid = 0x4F;
-  in.irDriveRegs.LbaHigh = 0xC2;
-  in.Encode(inBytes);
-  ASSERT_TRUE(io.DeviceIoControl(h, SMART_RCV_DRIVE_DATA, inBytes, sizeof inBytes, out, sizeof out, &got));
+  ASSERT_TRUE(receive({0xD0, 0, 0, 0x4F, 0xC2, 0, 0xB0}, out, sizeof out, &got));
   EXPECT_EQ(got, 16u);
-  EXPECT_EQ(out[4], wire::SendCmdOutParams::kSmartIdeError);
-  EXPECT_EQ(out[5], 0x04);
+  EXPECT_EQ(out[4], 1);     // SMART_IDE_ERROR
+  EXPECT_EQ(out[5], 0x04);  // aborted
   // A command the receive request does not carry.
-  in.irDriveRegs.Command = 0xB0;
-  in.irDriveRegs.Features = 0xD4;
-  in.Encode(inBytes);
-  EXPECT_FALSE(io.DeviceIoControl(h, SMART_RCV_DRIVE_DATA, inBytes, sizeof inBytes, out, sizeof out, &got));
+  EXPECT_FALSE(receive({0xD4, 0, 0, 0x4F, 0xC2, 0, 0xB0}, out, sizeof out, &got));
   EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
   // NVMe namespaces take no ATA commands at all.
   HANDLE n = io.CreateFileW("\\\\.\\PhysicalDrive2", GENERIC_READ | GENERIC_WRITE, 3, OPEN_EXISTING, 0);
-  in.irDriveRegs.Command = 0xEC;
-  in.irDriveRegs.Features = 0;
-  in.Encode(inBytes);
-  EXPECT_FALSE(io.DeviceIoControl(n, SMART_RCV_DRIVE_DATA, inBytes, sizeof inBytes, out, sizeof out, &got));
+  std::vector<uint8_t> identify = test::SmartReceiveInput({0, 0, 0, 0x4F, 0xC2, 0, 0xEC});
+  EXPECT_FALSE(io.DeviceIoControl(n, SMART_RCV_DRIVE_DATA, identify.data(),
+                                  static_cast<uint32_t>(identify.size()), out, sizeof out, &got));
   EXPECT_EQ(GetLastError(), ERROR_INVALID_FUNCTION);
   io.CloseHandle(n);
   io.CloseHandle(h);
@@ -313,17 +306,8 @@ TEST_F(LinuxRequests, MiniportCarriesOnlyCommandsThatRead) {
   DeviceIo& io = Devices();
   HANDLE a = io.CreateFileW("\\\\.\\SCSI7:", GENERIC_READ | GENERIC_WRITE, 0, OPEN_EXISTING, 0);
   ASSERT_NE(a, INVALID_HANDLE_VALUE);
-  using B = wire::NvmePassThroughIoctl;
-  std::vector<uint8_t> block(B::kPageBlockSize, 0);
-  B b;
-  b.Srb.SetSignature(wire::kNvmeMiniportSignature);
-  b.Srb.ControlCode = wire::NVME_PASS_THROUGH_SRB_IO_CODE;
-  b.Srb.Length = B::kPageBlockSize - wire::SrbIoControl::kSize;
-  b.Srb.Timeout = 40;
-  b.Direction = wire::NVME_FROM_DEV_TO_HOST;
-  b.ReturnBufferLength = B::kPageBlockSize;
-  b.Command.Opcode = 0x80;  // Format NVM
-  b.Encode(block.data());
+  // A 664-byte "NvmeMini" block carrying Format NVM (opcode 0x80).
+  std::vector<uint8_t> block = test::NvmeMiniport(664, 40, 0x80, 0, 0, 0);
   uint32_t got = 0;
   EXPECT_FALSE(io.DeviceIoControl(a, IOCTL_SCSI_MINIPORT, block.data(), static_cast<uint32_t>(block.size()),
                                   block.data(), static_cast<uint32_t>(block.size()), &got));

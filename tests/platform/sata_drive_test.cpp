@@ -9,34 +9,26 @@
 #include <cstring>
 #include <functional>
 
-#include "device/ata_command.h"
 #include "platform/format.h"
 #include "platform/platform.h"
 #include "platform/wire/ata.h"
+#include "support/ata_request_bytes.h"
 #include "support/sim_fixture.h"
 
 namespace zel {
 namespace {
 
 using namespace zel::platform;
-using wire::AtaTaskFile;
+using test::AtaRegisters;
 
 constexpr const char* kDisk0 = "\\\\.\\PhysicalDrive0";
 
-AtaTaskFile Regs(uint8_t command, uint8_t features = 0, uint8_t count = 0, uint8_t lbaLow = 0,
-                 uint8_t lbaMid = 0, uint8_t lbaHigh = 0, uint8_t device = 0) {
-  AtaTaskFile r;
-  r.Command = command;
-  r.Features = features;
-  r.SectorCount = count;
-  r.LbaLow = lbaLow;
-  r.LbaMid = lbaMid;
-  r.LbaHigh = lbaHigh;
-  r.Device = device;
-  return r;
+AtaRegisters Regs(uint8_t command, uint8_t features = 0, uint8_t count = 0, uint8_t lbaLow = 0,
+                  uint8_t lbaMid = 0, uint8_t lbaHigh = 0, uint8_t device = 0) {
+  return AtaRegisters{features, count, lbaLow, lbaMid, lbaHigh, device, command};
 }
 
-AtaTaskFile SmartRegs(uint8_t feature, uint8_t lbaLow = 0, uint8_t count = 0) {
+AtaRegisters SmartRegs(uint8_t feature, uint8_t lbaLow = 0, uint8_t count = 0) {
   return Regs(0xB0, feature, count, lbaLow, 0x4F, 0xC2);
 }
 
@@ -45,24 +37,16 @@ struct Reply {
   bool ok = false;
   uint32_t error = 0;
   uint32_t returned = 0;
-  AtaTaskFile regs;
+  uint8_t status = 0, errorRegister = 0;
   std::vector<uint8_t> data;
-  bool Aborted() const { return ok && (regs.Status() & 1) && regs.Error() == 0x04; }
-  bool Done() const { return ok && regs.Status() == 0x50; }
+  bool Aborted() const { return ok && (status & 1) && errorRegister == 0x04; }
+  bool Done() const { return ok && status == 0x50; }
 };
 
-Reply Buffered(const AtaTaskFile& regs, uint16_t flags = 0, std::vector<uint8_t> data = {},
+Reply Buffered(const AtaRegisters& regs, uint16_t flags = 0, std::vector<uint8_t> data = {},
                uint32_t inLength = 0) {
   uint32_t length = data.empty() ? inLength : static_cast<uint32_t>(data.size());
-  std::vector<uint8_t> block(44 + length, 0);
-  wire::AtaPassThroughEx h;
-  h.Length = 40;
-  h.AtaFlags = length ? flags : 0;
-  h.DataTransferLength = length;
-  h.TimeOutValue = 10;
-  h.DataBufferOffset = 44;
-  h.CurrentTaskFile = regs;
-  h.Encode(block.data());
+  std::vector<uint8_t> block = test::AtaBufferedBlock(regs, length ? flags : 0, length);
   std::copy(data.begin(), data.end(), block.begin() + 44);
   Reply r;
   HANDLE d = Devices().CreateFileW(kDisk0, GENERIC_READ | GENERIC_WRITE, 3, OPEN_EXISTING, 0);
@@ -71,13 +55,14 @@ Reply Buffered(const AtaTaskFile& regs, uint16_t flags = 0, std::vector<uint8_t>
                                    static_cast<uint32_t>(block.size()), &r.returned);
   r.error = GetLastError();
   Devices().CloseHandle(d);
-  r.regs = wire::AtaPassThroughEx::Decode(block.data()).CurrentTaskFile;
+  r.status = test::ReplyStatus(block);
+  r.errorRegister = test::ReplyError(block);
   r.data.assign(block.begin() + 44, block.end());
   return r;
 }
 
-Reply ReadIn(const AtaTaskFile& regs, uint32_t length) { return Buffered(regs, 2, {}, length); }
-Reply WriteOut(const AtaTaskFile& regs, std::vector<uint8_t> data) {
+Reply ReadIn(const AtaRegisters& regs, uint32_t length) { return Buffered(regs, 2, {}, length); }
+Reply WriteOut(const AtaRegisters& regs, std::vector<uint8_t> data) {
   return Buffered(regs, 4, std::move(data));
 }
 
@@ -125,64 +110,44 @@ class SataDriveTest : public test::SimTest {
 };
 
 TEST_F(SataDriveTest, RequestsAreCheckedAsADriverChecksThem) {
+  // A buffered IDENTIFY: 40-byte header, data at 44, 512 bytes in.
+  using Block = std::vector<uint8_t>;
   auto identify = [](auto mutate) {
-    std::vector<uint8_t> block(556, 0);
-    wire::AtaPassThroughEx h;
-    h.Length = 40;
-    h.AtaFlags = 2;
-    h.DataTransferLength = 512;
-    h.TimeOutValue = 2;
-    h.DataBufferOffset = 44;
-    h.CurrentTaskFile = Regs(0xEC);
+    Block block = test::AtaBufferedBlock(Regs(0xEC), 2, 512, 2);
     uint32_t outSize = 556;
-    mutate(h, block, outSize);
-    h.Encode(block.data());
+    mutate(block, outSize);
     return Send(IOCTL_ATA_PASS_THROUGH, block, outSize);
   };
   alignas(16) static uint8_t memory[1024];
   auto direct = [](uint32_t dataBuffer, std::span<uint8_t> pointed, uint32_t length) {
-    wire::AtaPassThroughDirect h;
-    h.Length = 40;
-    h.AtaFlags = 0x13;
-    h.DataTransferLength = length;
-    h.TimeOutValue = 100;
-    h.DataBuffer = dataBuffer;
-    h.CurrentTaskFile = Regs(0xEC);
-    std::vector<uint8_t> block(40);
-    h.Encode(block.data());
+    Block block = test::AtaDirectBlock(Regs(0xEC), 0x13, length, dataBuffer);
     return Send(IOCTL_ATA_PASS_THROUGH_DIRECT, block, 40, pointed);
   };
   auto receive = [](uint8_t command, uint8_t feature, size_t inSize, uint32_t outSize) {
-    wire::SendCmdInParams p;
-    p.cBufferSize = 512;
-    p.irDriveRegs = Regs(command, feature, 1, 1, 0x4F, 0xC2);
-    std::vector<uint8_t> block(33);
-    p.Encode(block.data());
+    Block block = test::SmartReceiveInput(Regs(command, feature, 1, 1, 0x4F, 0xC2));
     block.resize(inSize);
     return Send(SMART_RCV_DRIVE_DATA, block, outSize);
   };
-  using H = wire::AtaPassThroughEx;
   struct Case {
     const char* what;
     std::function<Raw()> send;
     bool ok;
     uint32_t error;
   } cases[] = {
-      {"a good identify", [&] { return identify([](H&, auto&, uint32_t&) {}); }, true, 0},
+      {"a good identify", [&] { return identify([](Block&, uint32_t&) {}); }, true, 0},
       {"header of the 64-bit size",
-       [&] { return identify([](H& h, auto&, uint32_t&) { h.Length = 48; }); }, false, 87},
+       [&] { return identify([](Block& b, uint32_t&) { PutLE16(&b[0], 48); }); }, false, 87},
       {"both directions",
-       [&] { return identify([](H& h, auto&, uint32_t&) { h.AtaFlags = 6; }); }, false, 87},
+       [&] { return identify([](Block& b, uint32_t&) { PutLE16(&b[2], 6); }); }, false, 87},
       {"data without a direction",
-       [&] { return identify([](H& h, auto&, uint32_t&) { h.AtaFlags = 0; }); }, false, 87},
+       [&] { return identify([](Block& b, uint32_t&) { PutLE16(&b[2], 0); }); }, false, 87},
       {"data inside the header",
-       [&] { return identify([](H& h, auto&, uint32_t&) { h.DataBufferOffset = 20; }); }, false,
-       87},
+       [&] { return identify([](Block& b, uint32_t&) { PutLE32(&b[20], 20); }); }, false, 87},
       {"data beyond the output",
-       [&] { return identify([](H&, auto&, uint32_t& out) { out = 300; }); }, false, 87},
+       [&] { return identify([](Block&, uint32_t& out) { out = 300; }); }, false, 87},
       {"truncated header",
-       [&] { return identify([](H&, auto& b, uint32_t& out) { b.resize(30); out = 30; }); },
-       false, 87},
+       [&] { return identify([](Block& b, uint32_t& out) { b.resize(30); out = 30; }); }, false,
+       87},
       {"direct, aligned buffer",
        [&] { return direct(wire::Address32(memory), std::span<uint8_t>(memory, 512), 512); }, true,
        0},
@@ -196,8 +161,7 @@ TEST_F(SataDriveTest, RequestsAreCheckedAsADriverChecksThem) {
        false, 87},
       {"legacy, length beyond the block",
        [&] {
-         std::vector<uint8_t> b(527, 0);
-         wire::IdePassThrough::EncodeHeader(b.data(), Regs(0xEC), 1024);
+         Block b = test::IdePassThroughBlock(Regs(0xEC), 1024, 527);
          return Send(IOCTL_IDE_PASS_THROUGH, b, 527);
        },
        false, 87},
@@ -229,20 +193,14 @@ TEST_F(SataDriveTest, WhatEachFormReturns) {
   EXPECT_TRUE(r.Done());
   EXPECT_EQ(r.returned, 556u);
   // Receive: the 16-byte header, then one sector.
-  std::vector<uint8_t> in(33, 0);
-  wire::SendCmdInParams p;
-  p.cBufferSize = 512;
-  p.irDriveRegs = SmartRegs(0xD0, 1, 1);
-  p.Encode(in.data());
+  std::vector<uint8_t> in = test::SmartReceiveInput(SmartRegs(0xD0, 1, 1));
   Raw raw = Send(SMART_RCV_DRIVE_DATA, in, 528);
   EXPECT_TRUE(raw.ok);
   EXPECT_EQ(raw.returned, 528u);
   EXPECT_EQ(GetLE32(&in[0]), 512u);
   EXPECT_EQ(in[16 + 2], 1);  // the first attribute of the default page
   // An aborted receive request: only the header, with the drive's error.
-  p.irDriveRegs = SmartRegs(0xD5, 0x33, 1);  // no such log
-  in.assign(33, 0);
-  p.Encode(in.data());
+  in = test::SmartReceiveInput(SmartRegs(0xD5, 0x33, 1));  // no such log
   raw = Send(SMART_RCV_DRIVE_DATA, in, 528);
   EXPECT_TRUE(raw.ok);
   EXPECT_EQ(raw.returned, 16u);
@@ -274,43 +232,69 @@ TEST_F(SataDriveTest, FaultsFromTheMachineFile) {
   EXPECT_TRUE(zeros.Done());
   EXPECT_TRUE(AllZero(zeros.data.data(), 512));
 
-  std::vector<uint8_t> in(33, 0);
-  wire::SendCmdInParams p;
-  p.cBufferSize = 512;
-  p.irDriveRegs = Regs(0xEC, 0, 1, 1);
-  p.Encode(in.data());
+  std::vector<uint8_t> in = test::SmartReceiveInput(Regs(0xEC, 0, 1, 1));
   Raw raw = Send(SMART_RCV_DRIVE_DATA, in, 528);
   EXPECT_TRUE(raw.ok);
   EXPECT_EQ(raw.returned, 100u);
 
-  ATACommand ata;
-  uint8_t page[512];
-  uint32_t length = 512;
-  EXPECT_EQ(ata.SendAtaCommandDirect(0, 0, nullptr, page, &length, 0, wire::PackRegisterWord2(0, 0, 0xEC)),
-            0u);
-  EXPECT_EQ(Machine().RequestLog().back().error, 1117u);
+  alignas(16) static uint8_t memory[512];
+  std::vector<uint8_t> direct = test::AtaDirectBlock(Regs(0xEC), 0x13, 512, wire::Address32(memory));
+  raw = Send(IOCTL_ATA_PASS_THROUGH_DIRECT, direct, 40, std::span<uint8_t>(memory, 512));
+  EXPECT_FALSE(raw.ok);
+  EXPECT_EQ(raw.error, 1117u);
 }
 
 TEST_F(SataDriveTest, DriverWithoutSomeForms) {
+  // A good IDENTIFY in each form; a form the driver lacks is an unknown
+  // control code.
+  alignas(16) static uint8_t memory[512];
+  auto sendForm = [&](uint32_t code) {
+    std::vector<uint8_t> b;
+    uint32_t outSize = 0;
+    std::span<uint8_t> pointed;
+    switch (code) {
+      case IOCTL_ATA_PASS_THROUGH:
+        b = test::AtaBufferedBlock(Regs(0xEC), 2, 512);
+        outSize = 556;
+        break;
+      case IOCTL_IDE_PASS_THROUGH:
+        b = test::IdePassThroughBlock(Regs(0xEC), 512, 527);
+        outSize = 527;
+        break;
+      case IOCTL_ATA_PASS_THROUGH_DIRECT:
+        b = test::AtaDirectBlock(Regs(0xEC), 0x13, 512, wire::Address32(memory));
+        outSize = 40;
+        pointed = std::span<uint8_t>(memory, 512);
+        break;
+      default:
+        b = test::SmartReceiveInput(Regs(0xEC, 0, 1, 1));
+        outSize = 528;
+        break;
+    }
+    return Send(code, b, outSize, pointed);
+  };
+  const uint32_t codes[] = {IOCTL_ATA_PASS_THROUGH, IOCTL_IDE_PASS_THROUGH,
+                            IOCTL_ATA_PASS_THROUGH_DIRECT, SMART_RCV_DRIVE_DATA};
   struct Case {
     const char* forms;
-    uint32_t identify;  // DoIdentify's result
-    uint32_t lastCode;
+    bool works[4];  // in the order of `codes`
   } cases[] = {
-      {R"({"ata_pass_through": false})", 1, SMART_RCV_DRIVE_DATA},
-      {R"({"ata_pass_through": false, "smart_rcv": false})", 0, SMART_RCV_DRIVE_DATA},
-      {R"({"smart_rcv": false})", 1, IOCTL_ATA_PASS_THROUGH},
+      {"{}", {true, true, true, true}},
+      {R"({"ata_pass_through": false})", {false, true, true, true}},
+      {R"({"ide_pass_through": false})", {true, false, true, true}},
+      {R"({"ata_direct": false})", {true, true, false, true}},
+      {R"({"ata_pass_through": false, "smart_rcv": false})", {false, true, true, false}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.forms);
     UseMachine(Format(R"({"drives": [{"index": 0, "forms": %s}]})", c.forms));
-    ATACommand ata;
-    uint8_t page[512];
-    EXPECT_EQ(ata.DoIdentify(Machine().DriveByIndex(0)->InterfacePath(), 0xA0, page), c.identify);
-    auto log = Machine().RequestLog();
-    EXPECT_EQ(log.back().code, c.lastCode);
-    if (!log[0].succeeded) {
-      EXPECT_EQ(log[0].error, ERROR_INVALID_FUNCTION);
+    for (int i = 0; i < 4; ++i) {
+      SCOPED_TRACE(codes[i]);
+      Raw r = sendForm(codes[i]);
+      EXPECT_EQ(r.ok, c.works[i]);
+      if (!c.works[i]) {
+        EXPECT_EQ(r.error, ERROR_INVALID_FUNCTION);
+      }
     }
   }
 }
@@ -383,11 +367,12 @@ TEST_F(SataDriveTest, SmartPages) {
 TEST_F(SataDriveTest, SelfTestRunsOnTheVirtualClock) {
   UseMachine(R"({"os": {"major": 6, "minor": 1}, "drives": [{"index": 0,
       "selfTest": {"shortSeconds": 120, "extendedSeconds": 1200, "status": "0x00"}}]})");
-  ATACommand ata;
+  // SMART EXECUTE OFF-LINE IMMEDIATE with the subcommand in LBA low.
+  auto selfTest = [](uint8_t sub) { return Buffered(SmartRegs(0xD4, sub, sub)).Done(); };
   auto status = [&] { return Drive().SmartDataPage()[363]; };
   EXPECT_EQ(Drive().SmartDataPage()[372], 2);   // polling minutes, short
   EXPECT_EQ(Drive().SmartDataPage()[373], 20);  // and extended
-  ASSERT_EQ(ata.DoSmartSelfTest(0, 1), 1u);
+  ASSERT_TRUE(selfTest(1));
   EXPECT_EQ(status(), 0xF9);
   Machine().Clock().Advance(60000);
   EXPECT_EQ(status(), 0xF5);
@@ -397,16 +382,16 @@ TEST_F(SataDriveTest, SelfTestRunsOnTheVirtualClock) {
   EXPECT_EQ(status(), 0x00);
 
   // Abort during an extended test: aborted by the host.
-  ata.DoSmartSelfTest(0, 2);
+  EXPECT_TRUE(selfTest(2));
   Machine().Clock().Advance(600000);
   EXPECT_EQ(status(), 0xF5);
-  ata.DoSmartSelfTest(0, 0x7F);
+  EXPECT_TRUE(selfTest(0x7F));
   EXPECT_EQ(status(), 0x10);
 
   // A failing drive: the test ends early with the read element failed.
   UseMachine(R"({"drives": [{"index": 0,
       "selfTest": {"extendedSeconds": 1200, "result": "0x73", "endsAfterSeconds": 700}}]})");
-  ata.DoSmartSelfTest(0, 2);
+  EXPECT_TRUE(selfTest(2));
   Machine().Clock().Advance(699000);
   EXPECT_EQ(status() >> 4, 0xF);
   Machine().Clock().Advance(1000);
