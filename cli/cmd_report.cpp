@@ -11,6 +11,7 @@
 
 #include "app/startup.h"
 #include "cli/cli.h"
+#include "cli/output.h"
 #include "device/ata_command.h"
 #include "inventory/underlying_util.h"
 #include "platform/format.h"
@@ -53,6 +54,12 @@ int RunReport(Context& ctx) {
   if (!written) {
     Error(ctx, "the report could not be written to " + path);
     return kExitFailed;
+  }
+  // The report without drives is still written (it holds the system's
+  // details), but the command did not do what it is for.
+  if (table.empty()) {
+    ExplainNoUsableDrive(ctx);
+    return kExitCannotRun;
   }
   return kExitOk;
 }
