@@ -6,7 +6,8 @@
 #   RUNS     inputs per target (default 20000)
 #   TARGET   fuzz_machine, fuzz_criteria, fuzz_decrypt (default: all three)
 #
-# Each target starts from the project's own fixtures as its seed corpus and
+# Each target starts from the project's own fixtures as its seed corpus (the
+# machine loader also from the hostile files of fuzz/seeds/machine/) and
 # keeps what it finds in build-fuzz/corpus/TARGET. A crash leaves the input
 # in build-fuzz/crash-TARGET-*; the script then ends with status 1. Run by
 # hand, never by CI.
@@ -30,7 +31,7 @@ cmake --build "$build_dir" -j"$(nproc)" --target "${targets[@]}"
 
 seeds() {
   case "$1" in
-    fuzz_machine) echo fixtures/*.json ;;
+    fuzz_machine) echo fixtures/*.json fuzz/seeds/machine/*.json ;;
     fuzz_criteria) echo fixtures/dvt/*.txt ;;
     fuzz_decrypt) echo fixtures/dvt/*.log ;;
   esac
