@@ -17,7 +17,7 @@
 #include <vector>
 
 #include "device/drive_record.h"
-#include "device/pcie_link.h"
+#include "inventory/pcie_link.h"
 #include "inventory/underlying_util.h"
 
 namespace zel {

@@ -8,18 +8,15 @@
 #include <clocale>
 #include <cstdio>
 
-#include "app/machine_choice.h"
+#include "app/startup_sequence.h"
 #include "app/strings.h"
 #include "device/ata_command.h"
-#include "inventory/system_info.h"
-#include "inventory/underlying_util.h"
+#include "log/log.h"
 #include "platform/bytes.h"
 #include "platform/format.h"
 #include "platform/platform.h"
 #include "platform/text.h"
 #include "report/dvt_mode.h"
-#include "report/log.h"
-#include "report/system_report.h"
 
 namespace zel {
 
@@ -32,9 +29,6 @@ constexpr int kPageNameIds[6] = {242, 243, 244, 245, 246, 333};
 constexpr int kNoUsableDriveText = 360;
 // The buffer of the vendor identifier read of -smuid.
 constexpr size_t kVendorUidBufferSize = 8192;
-
-// The mutex handle stays open until the process ends; nothing examines it.
-std::intptr_t g_instanceMutex = 0;
 
 uint32_t PlatformErrorOf(int err) {
   switch (err) {
@@ -208,23 +202,6 @@ std::string ReadBuildNumber() {
   return number;
 }
 
-// --- Process-wide values --------------------------------------------------------------
-
-StartupValues& Startup() {
-  static StartupValues values;
-  return values;
-}
-
-PhysicalDriveTable& PhysicalDrives() {
-  static PhysicalDriveTable table;
-  return table;
-}
-
-int32_t& PhysicalDriveCount() {
-  static int32_t count = 0;
-  return count;
-}
-
 // --- The console host -------------------------------------------------------------------
 
 void ConsoleStartupHost::ShowMessage(const std::string& text) {
@@ -232,13 +209,14 @@ void ConsoleStartupHost::ShowMessage(const std::string& text) {
   std::fflush(stderr);
 }
 
-void ConsoleStartupHost::ExplainNoUsableDrive(const std::vector<std::string>& reasons) {
-  for (const std::string& line : reasons) std::fprintf(stderr, "  %s\n", line.c_str());
+void ConsoleStartupHost::ExplainNoUsableDrive() {
+  if (!reasons_) return;
+  for (const std::string& line : reasons_()) std::fprintf(stderr, "  %s\n", line.c_str());
   std::fflush(stderr);
 }
 
-int ConsoleStartupHost::RunMainWindow(CQuarn_SSDZelvDlg&) {
-  int count = PhysicalDriveCount();
+int ConsoleStartupHost::RunMainWindow(CQuarn_SSDZelvDlg& dialog) {
+  int count = dialog.State().PhysicalDriveCount;
   std::fprintf(stderr,
                "SSDZelvane: start-up finished with %d usable drive%s, but this build has no main "
                "window (SSDZelvane -dvt N verifies disk N)\n",
@@ -249,8 +227,9 @@ int ConsoleStartupHost::RunMainWindow(CQuarn_SSDZelvDlg&) {
 
 // --- The main dialog's start ----------------------------------------------------------------
 
-CQuarn_SSDZelvDlg::CQuarn_SSDZelvDlg(StartupHost& host) : host_(host) {
-  StartupValues& values = Startup();
+CQuarn_SSDZelvDlg::CQuarn_SSDZelvDlg(AppState& state, StartupHost& host)
+    : state_(state), host_(host) {
+  AppState& values = state_;
   for (size_t i = 0; i < values.PageNames.size(); ++i)
     values.PageNames[i] = LoadStringText(kPageNameIds[i]);
 
@@ -267,13 +246,13 @@ void CQuarn_SSDZelvDlg::PostQuitMessage(int status) {
 }
 
 bool CQuarn_SSDZelvDlg::InitBeforeWindow(const std::vector<std::string>& args) {
-  StartupValues& values = Startup();
+  AppState& values = state_;
 
   // From here on 8-bit texts (the log file, decoded drive strings) use the
   // user's code page.
   std::setlocale(LC_ALL, "");
 
-  g_instanceMutex = Current().Procs().CreateMutexW(kInstanceMutexName);
+  values.InstanceMutex = Current().Procs().CreateMutexW(kInstanceMutexName);
 
   values.StoredLogLevel = ReadStoredLogLevel();
 
@@ -282,27 +261,18 @@ bool CQuarn_SSDZelvDlg::InitBeforeWindow(const std::vector<std::string>& args) {
 
   LogTraceF("This build was compiled at %s, %s.", __DATE__, __TIME__);
 
-  BuildNumber() = ReadBuildNumber();
+  values.BuildNumber = ReadBuildNumber();
 
   // The system inventory also fills the program's own version text. When it
-  // fails the program ends without a message: the trace log holds why.
-  UnderlyingUtil util;
-  if (!util.GetSystemInfo()) {
+  // fails the program ends without a message: the trace log holds why. The
+  // first discovery goes through the dialog's own UpdateDrivesInfo, which
+  // shows the message when no drive is usable.
+  StartupSteps steps;
+  steps.stopWhenInventoryFails = true;
+  steps.discover = [this](AppState&) { return UpdateDrivesInfo() != 0; };
+  if (RunStartupSequence(values, steps) != StartupOutcome::Ready) {
     PostQuitMessage(kExitCouldNotRun);
     return false;
-  }
-
-  if (!values.DrivesLoaded) {
-    if (!UpdateDrivesInfo()) {
-      PostQuitMessage(kExitCouldNotRun);
-      return false;
-    }
-    values.DrivesLoaded = 1;
-    // The controller list was made before this first discovery filled the
-    // disk table, so its attached devices carry no drive numbers yet; made
-    // again now, they do. Should that fail, the first list stays.
-    std::vector<HbaEntry> first = HbaList();
-    if (!util.GetHbaInfo()) HbaList() = std::move(first);
   }
 
   if (values.Options.smuid) {
@@ -315,7 +285,7 @@ bool CQuarn_SSDZelvDlg::InitBeforeWindow(const std::vector<std::string>& args) {
   }
 
   if (values.Options.dvt) {
-    PostQuitMessage(RunDvtMode(values.Options.diskNumber, PhysicalDrives()));
+    PostQuitMessage(RunDvtMode(values.Options.diskNumber, values.PhysicalDriveTable));
     return false;
   }
   return true;
@@ -323,30 +293,28 @@ bool CQuarn_SSDZelvDlg::InitBeforeWindow(const std::vector<std::string>& args) {
 
 int32_t CQuarn_SSDZelvDlg::UpdateDrivesInfo() {
   LogEnter("CQuarn_SSDZelvDlg::UpdateDrivesInfo");
-  PhysicalDrives().clear();
-  ATACommand ata;
-  PhysicalDriveCount() = ata.UpdatePhysicalDrivesInfo(PhysicalDrives());
-  if (PhysicalDriveCount() > 0) {
+  if (DiscoverDrives(state_) > 0) {
     LogExit("CQuarn_SSDZelvDlg::UpdateDrivesInfo");
     return 1;
   }
   host_.ShowMessage(LoadStringText(kNoUsableDriveText));
-  host_.ExplainNoUsableDrive(UnusableDriveReasons());
+  host_.ExplainNoUsableDrive();
   host_.CloseWindow();
   return 0;
 }
 
 // --- The application object -----------------------------------------------------------------
 
-int CQuarn_SSDZelvApp::InitInstance(const std::vector<std::string>& args, StartupHost& host) {
+int CQuarn_SSDZelvApp::InitInstance(AppState& state, const std::vector<std::string>& args,
+                                     StartupHost& host) {
   SetLogLevel(1);
   // A second instance ends here, before it writes any line: its first line
   // would empty the trace log of the instance that runs.
-  if (Current().Procs().FindWindowTitle(kMainWindowTitle)) return kExitCouldNotRun;
+  if (Current().Windows().FindWindowW(kMainWindowTitle) != 0) return kExitCouldNotRun;
 
   // The common controls and the framework's settings key (kFrameworkSettingsKey)
   // belong to the window toolkit, which sets them up when it builds the window.
-  CQuarn_SSDZelvDlg dialog(host);
+  CQuarn_SSDZelvDlg dialog(state, host);
   if (!dialog.InitBeforeWindow(args)) return dialog.ExitStatus();
   return host.RunMainWindow(dialog);
 }

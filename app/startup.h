@@ -7,15 +7,19 @@
 // The module knows no user-interface toolkit: what it needs of a window (a
 // message box, closing, showing the main window once the start-up hands
 // over) it asks of a StartupHost. ConsoleStartupHost is the host of a program
-// without a window; the windowed program supplies its own.
+// without a window; the windowed program supplies its own. Everything the
+// start-up learns goes into the program's AppState (app/app_state.h); the
+// inventory, discovery and controller list run through the start-up sequence
+// every program shares (app/startup_sequence.h).
 #pragma once
 
-#include <array>
 #include <cstdint>
+#include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
-#include "device/drive_record.h"
+#include "app/app_state.h"
 #include "platform/system.h"
 
 namespace zel {
@@ -51,12 +55,6 @@ const char* TitleFontFor(uint32_t languageId);
 
 // --- Command line -------------------------------------------------------------
 
-struct CommandLineOptions {
-  bool dvt = false;           // "-dvt" / "-DVT": the verification mode
-  bool smuid = false;         // "-smuid" / "-SMUID": the vendor identifier read
-  uint32_t diskNumber = 1;    // the option's disk number
-};
-
 // Scans the arguments (args[0] is the program) for the first recognised
 // option; the scan stops there. The disk number is the next argument read as
 // an unsigned decimal number; characters after its digits leave the number
@@ -76,34 +74,6 @@ std::string FormatBuildNumber(const platform::SystemTime& utc);
 // when the file cannot be examined.
 std::string ReadBuildNumber();
 
-// --- Process-wide values of the start-up ------------------------------------------
-
-struct StartupValues {
-  uint32_t UiLanguageId = 1033;
-  std::string UiLanguageTag = "en-US";
-  // Texts 242, 243, 244, 245, 246 and 333 in the order of the pages.
-  std::array<std::string, 6> PageNames;
-  // The build number lives with the system report that prints it
-  // (BuildNumber() in report/system_report.h); the start-up fills it.
-  CommandLineOptions Options;
-  // The arguments as the program received them, without the ones that chose
-  // the machine (the Utilities page looks for "-a" in them).
-  std::vector<std::string> CommandLine;
-  // The product key's "LogLevel" as read at start (0 when absent). It does
-  // not choose the level: the log stays at level 1, because a stored 0 would
-  // also silence the verification mode, whose result files are its only
-  // output.
-  uint32_t StoredLogLevel = 0;
-  // 1 after the first successful discovery; Refresh clears it.
-  int32_t DrivesLoaded = 0;
-};
-StartupValues& Startup();
-
-// The drives of the last discovery, in discovery order, and their number.
-// Written only on the user-interface thread (at start and on Refresh).
-PhysicalDriveTable& PhysicalDrives();
-int32_t& PhysicalDriveCount();
-
 // --- The window side ----------------------------------------------------------------
 
 class CQuarn_SSDZelvDlg;
@@ -115,10 +85,10 @@ class StartupHost {
   virtual void ShowMessage(const std::string& text) = 0;
   // The dialog asks its window to close.
   virtual void CloseWindow() = 0;
-  // After the "no usable drive" message: what the machine says of each of
-  // its disks (empty on a simulated machine). A window has nowhere to show
-  // it; the console host prints it.
-  virtual void ExplainNoUsableDrive(const std::vector<std::string>& /*reasons*/) {}
+  // After the "no usable drive" message: tell what the machine says of each
+  // of its disks. A window has nowhere to show it; the console host prints
+  // the reasons its program gave it (app/launch knows them).
+  virtual void ExplainNoUsableDrive() {}
   // Builds and shows the main window once the start-up has handed over;
   // returns the program's exit status when the window ends.
   virtual int RunMainWindow(CQuarn_SSDZelvDlg& dialog) = 0;
@@ -129,10 +99,17 @@ class StartupHost {
 // with one line on standard error and kExitNoMainWindow.
 class ConsoleStartupHost final : public StartupHost {
  public:
+  // `reasons` lists why the machine offers no usable drive, one line per
+  // disk; empty (or absent) on a simulated machine.
+  explicit ConsoleStartupHost(std::function<std::vector<std::string>()> reasons = {})
+      : reasons_(std::move(reasons)) {}
   void ShowMessage(const std::string& text) override;
   void CloseWindow() override {}
-  void ExplainNoUsableDrive(const std::vector<std::string>& reasons) override;
+  void ExplainNoUsableDrive() override;
   int RunMainWindow(CQuarn_SSDZelvDlg& dialog) override;
+
+ private:
+  std::function<std::vector<std::string>()> reasons_;
 };
 
 // --- The main dialog's start ------------------------------------------------------
@@ -140,8 +117,11 @@ class ConsoleStartupHost final : public StartupHost {
 class CQuarn_SSDZelvDlg {
  public:
   // Loads the page names and chooses the language (logged as
-  // "UserDefaultUILanguage:0x%04X").
-  explicit CQuarn_SSDZelvDlg(StartupHost& host);
+  // "UserDefaultUILanguage:0x%04X") into `state`, which the dialog works on
+  // for its whole life.
+  CQuarn_SSDZelvDlg(AppState& state, StartupHost& host);
+
+  AppState& State() { return state_; }
 
   // The dialog's initialisation up to the window: locale, mutex, "LogLevel",
   // command line, compile-time line, build number, system inventory, the
@@ -161,6 +141,7 @@ class CQuarn_SSDZelvDlg {
  private:
   void PostQuitMessage(int status);
 
+  AppState& state_;
   StartupHost& host_;
   bool quitPosted_ = false;
   int exitStatus_ = 0;
@@ -174,7 +155,7 @@ class CQuarn_SSDZelvApp {
   // title (a second instance ends at once, silently and without touching
   // the trace log of the one that runs), the dialog's start, then the main
   // window. Returns the program's exit status.
-  int InitInstance(const std::vector<std::string>& args, StartupHost& host);
+  int InitInstance(AppState& state, const std::vector<std::string>& args, StartupHost& host);
 };
 
 }  // namespace zel

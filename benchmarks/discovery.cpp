@@ -16,9 +16,9 @@
 
 #include "device/ata_command.h"
 #include "inventory/underlying_util.h"
+#include "log/log.h"
 #include "platform/platform.h"
 #include "platform/sim/machine.h"
-#include "report/log.h"
 
 namespace {
 

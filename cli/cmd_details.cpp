@@ -7,11 +7,12 @@
 
 #include <nlohmann/json.hpp>
 
+#include "app/app_state.h"
 #include "app/details_rows.h"
+#include "app/startup_sequence.h"
 #include "cli/cli.h"
 #include "cli/output.h"
 #include "inventory/system_info.h"
-#include "inventory/underlying_util.h"
 #include "platform/text.h"
 
 namespace zel::cli {
@@ -106,19 +107,19 @@ int RunDetails(Context& ctx) {
   int disk = 0;
   if (!ParseDiskNumber(ctx, positional[0], &disk)) return kExitCannotRun;
 
-  // The start-up pass of the desktop program: the user's locale, the system
-  // inventory and drive discovery; then the controller list once more, now
-  // that discovery has the disk numbers it matches attached devices to.
+  // The start-up of the desktop program: the user's locale, then the
+  // start-up sequence (inventory, discovery, the controller list once more
+  // with the disk numbers discovery found).
   std::setlocale(LC_ALL, "");
-  UnderlyingUtil util;
-  util.GetSystemInfo();
-  PhysicalDriveTable table;
-  if (!LoadDriveTable(ctx, &table)) return kExitCannotRun;
-  util.GetHbaInfo();
-  const PhysicalDriveRecord* drive = FindDisk(ctx, table, disk);
+  AppState state;
+  StartupSteps steps;
+  steps.stopWhenInventoryFails = false;
+  steps.discover = [&ctx](AppState& s) { return LoadDriveTable(ctx, &s.PhysicalDriveTable); };
+  if (RunStartupSequence(state, steps) != StartupOutcome::Ready) return kExitCannotRun;
+  const PhysicalDriveRecord* drive = FindDisk(ctx, state.PhysicalDriveTable, disk);
   if (!drive) return kExitCannotRun;
 
-  const DetailsList list = BuildDetailsList(mode, *drive, HbaList());
+  const DetailsList list = BuildDetailsList(mode, *drive, state.HbaList);
   if (ctx.json) {
     PrintJson(ctx.out, disk, mode, *drive, list);
   } else {

@@ -8,8 +8,8 @@
 
 #include "cli/cli.h"
 #include "cli/output.h"
+#include "log/log.h"
 #include "report/dvt_mode.h"
-#include "report/log.h"
 
 namespace zel::cli {
 

@@ -9,7 +9,7 @@
 #include "app/strings.h"
 #include "cli/cli.h"
 #include "cli/output.h"
-#include "device/pcie_link.h"
+#include "inventory/pcie_link.h"
 #include "inventory/underlying_util.h"
 #include "platform/format.h"
 

@@ -9,14 +9,11 @@
 
 #include <nlohmann/json.hpp>
 
+#include "app/app_state.h"
 #include "app/startup.h"
+#include "app/startup_sequence.h"
 #include "cli/cli.h"
 #include "cli/output.h"
-#include "device/ata_command.h"
-#include "inventory/underlying_util.h"
-#include "platform/format.h"
-#include "platform/platform.h"
-#include "report/log.h"
 #include "report/system_report.h"
 
 namespace zel::cli {
@@ -28,18 +25,20 @@ int RunReport(Context& ctx) {
   }
   const std::string& path = ctx.args[0];
 
-  // The start-up pass of the desktop program before the page's button can
-  // be pressed: the user's locale, build number, system inventory and drive
-  // discovery. The report refreshes the inventory itself.
+  // The start-up of the desktop program before the page's button can be
+  // pressed: the user's locale, build number, then the start-up sequence
+  // (inventory, discovery, controller list). A machine without a usable
+  // drive still gets its report. The report refreshes the inventory itself.
   std::setlocale(LC_ALL, "");
-  BuildNumber() = ReadBuildNumber();
-  UnderlyingUtil util;
-  util.GetSystemInfo();
-  PhysicalDriveTable table;
-  ATACommand ata;
-  ata.UpdatePhysicalDrivesInfo(table);
+  AppState state;
+  state.BuildNumber = ReadBuildNumber();
+  StartupSteps steps;
+  steps.stopWhenInventoryFails = false;
+  RunStartupSequence(state, steps);
+  const PhysicalDriveTable& table = state.PhysicalDriveTable;
 
-  const bool written = WriteSystemReport(path, table);
+  const bool written =
+      WriteSystemReport(path, table, state.BuildNumber, state.SystemInfo, state.HbaList);
   if (ctx.json) {
     nlohmann::ordered_json doc;
     doc["path"] = path;

@@ -4,10 +4,10 @@
 #include <string>
 #include <vector>
 
-#include "app/machine_choice.h"
+#include "app/launch/machine_choice.h"
 #include "cli/cli.h"
+#include "log/log.h"
 #include "platform/format.h"
-#include "report/log.h"
 
 namespace zel::cli {
 

@@ -6,7 +6,7 @@
 #include "device/ata_command.h"
 #include "health/smart_health.h"
 
-#include "app/machine_choice.h"
+#include "app/launch/machine_choice.h"
 
 namespace zel::cli {
 

@@ -6,7 +6,11 @@
 //
 // Members are implemented by topic: ata_transport.cpp (request forms),
 // ata_commands.cpp (the ATA command set and vendor commands), nvme_paths.cpp
-// (NVMe request forms), discovery.cpp (drive discovery).
+// (NVMe request forms). The discovery members are implemented in
+// inventory/discovery.cpp: discovery matches interfaces against the
+// management-instrumentation disk table and decodes the pages it reads, so it
+// sits above device/, health/ and inventory's query helper, and a program
+// that discovers drives links the inventory library.
 #pragma once
 
 #include <cstdint>

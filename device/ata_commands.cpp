@@ -8,11 +8,11 @@
 #include "device/ata_command.h"
 #include "device/ata_command_internal.h"
 #include "device/vendor_codes.h"
+#include "log/log.h"
 #include "platform/format.h"
 #include "platform/platform.h"
 #include "platform/text.h"
 #include "platform/wire/ata.h"
-#include "report/log.h"
 
 namespace zel {
 

@@ -10,10 +10,10 @@
 
 #include "device/ata_command.h"
 #include "device/ata_command_internal.h"
+#include "log/log.h"
 #include "platform/format.h"
 #include "platform/platform.h"
 #include "platform/wire/ata.h"
-#include "report/log.h"
 
 namespace zel {
 

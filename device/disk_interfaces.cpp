@@ -2,11 +2,11 @@
 
 #include <array>
 
+#include "log/log.h"
 #include "platform/bytes.h"
 #include "platform/platform.h"
 #include "platform/text.h"
 #include "platform/wire/setup.h"
-#include "report/log.h"
 
 namespace zel {
 

@@ -8,10 +8,10 @@
 #include <vector>
 
 #include "device/ata_command_internal.h"
+#include "log/log.h"
 #include "platform/format.h"
 #include "platform/platform.h"
 #include "platform/wire/nvme.h"
-#include "report/log.h"
 
 namespace zel {
 

@@ -4,10 +4,10 @@
 #include <optional>
 #include <string_view>
 
+#include "log/log.h"
 #include "platform/bytes.h"
 #include "platform/text.h"
 #include "platform/wire/nvme_health.h"
-#include "report/log.h"
 
 namespace zel {
 

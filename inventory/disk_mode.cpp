@@ -3,9 +3,9 @@
 // controller-device associations and the controller's hardware identifiers.
 #include "inventory/underlying_util.h"
 #include "inventory/wmi_connection.h"
+#include "log/log.h"
 #include "platform/format.h"
 #include "platform/text.h"
-#include "report/log.h"
 
 namespace zel {
 

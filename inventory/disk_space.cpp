@@ -4,9 +4,9 @@
 #include "device/ata_command.h"
 #include "inventory/underlying_util.h"
 #include "inventory/wmi_connection.h"
+#include "log/log.h"
 #include "platform/format.h"
 #include "platform/text.h"
-#include "report/log.h"
 
 namespace zel {
 

@@ -4,9 +4,9 @@
 #include "inventory/system_info.h"
 #include "inventory/underlying_util.h"
 #include "inventory/wmi_connection.h"
+#include "log/log.h"
 #include "platform/format.h"
 #include "platform/text.h"
-#include "report/log.h"
 
 namespace zel {
 
@@ -26,8 +26,7 @@ std::string AfterEquals(const std::string& path) {
 
 }  // namespace
 
-bool UnderlyingUtil::GetHbaInfo() {
-  std::vector<HbaEntry>& list = HbaList();
+bool UnderlyingUtil::GetHbaInfo(std::vector<HbaEntry>& list) {
   list.clear();
 
   WmiConnection wmi(*this);

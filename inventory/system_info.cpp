@@ -4,10 +4,10 @@
 #include "inventory/system_info.h"
 #include "inventory/underlying_util.h"
 #include "inventory/wmi_connection.h"
+#include "log/log.h"
 #include "platform/format.h"
 #include "platform/platform.h"
 #include "platform/text.h"
-#include "report/log.h"
 
 #ifndef ZEL_VERSION_MAJOR
 #error "ZEL_VERSION_MAJOR, ZEL_VERSION_MINOR and ZEL_VERSION_PATCH come from the build"
@@ -52,9 +52,8 @@ std::string RegistryText(const uint8_t* data, uint32_t size) {
 
 }  // namespace
 
-bool UnderlyingUtil::GetSystemInfo() {
+bool UnderlyingUtil::GetSystemInfo(SystemInformation& info, std::vector<HbaEntry>& hbaList) {
   LogEnter("UnderlyingUtil::GetSystemInfo");
-  SystemInformation& info = SystemInfo();
 
   WmiConnection wmi(*this);
   if (!wmi.Open()) {
@@ -202,7 +201,7 @@ bool UnderlyingUtil::GetSystemInfo() {
   }
   wmi.Close();
 
-  if (!GetHbaInfo()) return false;
+  if (!GetHbaInfo(hbaList)) return false;
   GetToolVersion(info.ToolVersion);
   LogExit("UnderlyingUtil::GetSystemInfo");
   return true;

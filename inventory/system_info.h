@@ -1,6 +1,7 @@
-// Process-wide system information and the storage controller list, filled by
-// UnderlyingUtil::GetSystemInfo and UnderlyingUtil::GetHbaInfo and read by the
-// pages, the system report and the details lists.
+// The system information record and the storage controller list, filled by
+// UnderlyingUtil::GetSystemInfo and UnderlyingUtil::GetHbaInfo into objects
+// the caller owns (the program keeps them in its application state) and read
+// by the pages, the system report and the details lists.
 #pragma once
 
 #include <array>
@@ -29,7 +30,6 @@ struct SystemInformation {
   int32_t AddressWidth = 0;
   std::vector<MemoryModuleEntry> MemoryModules;
 };
-SystemInformation& SystemInfo();
 
 inline constexpr int kMaxAttachedDevices = 16;
 
@@ -47,6 +47,5 @@ struct HbaEntry {
   int32_t AttachedDeviceCount = 0;
   std::array<AttachedDevice, kMaxAttachedDevices> AttachedDevices{};
 };
-std::vector<HbaEntry>& HbaList();
 
 }  // namespace zel

@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "inventory/system_info.h"
 #include "platform/wmi.h"
 
 namespace zel {
@@ -61,9 +62,11 @@ class UnderlyingUtil {
   std::string GetDiskMode(int32_t driveIndex);
 
   // --- System inventory ----------------------------------------------------------
-  bool GetSystemInfo();
+  // Fills `info` and, as its last step, the controller list `hbaList`.
+  bool GetSystemInfo(SystemInformation& info, std::vector<HbaEntry>& hbaList);
   void GetToolVersion(std::string& out);
-  bool GetHbaInfo();
+  // Empties `list` and fills it with the storage controllers.
+  bool GetHbaInfo(std::vector<HbaEntry>& list);
 };
 
 }  // namespace zel

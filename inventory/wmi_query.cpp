@@ -3,10 +3,10 @@
 // property reads.
 #include "inventory/underlying_util.h"
 #include "inventory/wmi_connection.h"
+#include "log/log.h"
 #include "platform/format.h"
 #include "platform/platform.h"
 #include "platform/text.h"
-#include "report/log.h"
 
 namespace zel {
 

@@ -16,10 +16,10 @@
 #include <new>
 
 #include "health/smart_health.h"
+#include "log/log.h"
 #include "platform/errors.h"
 #include "platform/format.h"
 #include "platform/text.h"
-#include "report/log.h"
 
 namespace zel {
 

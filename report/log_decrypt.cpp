@@ -9,9 +9,9 @@
 #include <cstdio>
 #include <filesystem>
 
+#include "log/log.h"
 #include "platform/errors.h"
 #include "platform/text.h"
-#include "report/log.h"
 
 namespace zel {
 

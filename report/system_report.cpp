@@ -12,24 +12,19 @@
 #include "health/identify_decoding.h"
 #include "health/nvme_fields.h"
 #include "health/smart_health.h"
-#include "device/pcie_link.h"
+#include "inventory/pcie_link.h"
 #include "inventory/system_info.h"
 #include "inventory/underlying_util.h"
+#include "log/log.h"
 #include "platform/bytes.h"
 #include "platform/format.h"
 #include "platform/platform.h"
 #include "platform/text.h"
 #include "platform/wire/nvme_health.h"
-#include "report/log.h"
 
 namespace zel {
 
 using namespace zel::platform;
-
-std::string& BuildNumber() {
-  static std::string text;
-  return text;
-}
 
 namespace {
 
@@ -76,10 +71,10 @@ void AppendByteDump(std::string& out, const uint8_t* data, int rows) {
   for (int r = 0; r < rows; ++r) AppendByteRow(out, data, r);
 }
 
-void AppendSystemSection(std::string& out) {
-  const SystemInformation& info = SystemInfo();
+void AppendSystemSection(std::string& out, const std::string& buildNumber,
+                         const SystemInformation& info) {
   out += Format("QUARN Zelvane Version: %s\n", info.ToolVersion.c_str());
-  out += Format("Build Number:%s\n", BuildNumber().c_str());
+  out += Format("Build Number:%s\n", buildNumber.c_str());
   out += kS60;
   out += Format("OS: %s\n", info.OsName.c_str());
   out += Format("Language: 0x%04X\n", static_cast<unsigned>(Sys().GetUserDefaultUILanguage()));
@@ -92,8 +87,7 @@ void AppendSystemSection(std::string& out) {
   out += kS60 + "\n";
 }
 
-void AppendControllerSection(std::string& out) {
-  const std::vector<HbaEntry>& list = HbaList();
+void AppendControllerSection(std::string& out, const std::vector<HbaEntry>& list) {
   out += "HBA Information\n";
   out += Format("HBA Number: %d\n", static_cast<int>(list.size()));
   for (const HbaEntry& hba : list) {
@@ -112,8 +106,8 @@ void AppendControllerSection(std::string& out) {
   out += kS60 + "\n";
 }
 
-void AppendMemorySection(std::string& out) {
-  const std::vector<MemoryModuleEntry>& modules = SystemInfo().MemoryModules;
+void AppendMemorySection(std::string& out, const SystemInformation& info) {
+  const std::vector<MemoryModuleEntry>& modules = info.MemoryModules;
   out += "DRAM Information\n";
   out += Format("DRAM Number: %d\n", static_cast<int>(modules.size()));
   for (const MemoryModuleEntry& m : modules) {
@@ -262,23 +256,28 @@ std::string EncodeForFile(const std::string& text) {
 
 }  // namespace
 
-std::string BuildSystemReportText(const PhysicalDriveTable& drives) {
+std::string BuildSystemReportText(const PhysicalDriveTable& drives, const std::string& buildNumber,
+                                  const SystemInformation& systemInfo,
+                                  const std::vector<HbaEntry>& hbaList) {
   std::string out;
   out.reserve(16384 + drives.size() * 12288);
-  AppendSystemSection(out);
-  AppendControllerSection(out);
-  AppendMemorySection(out);
+  AppendSystemSection(out, buildNumber, systemInfo);
+  AppendControllerSection(out, hbaList);
+  AppendMemorySection(out, systemInfo);
   out += Format("There are %d disk drives attached.\n", static_cast<int>(drives.size()));
   for (const PhysicalDriveRecord& drive : drives) AppendDrive(out, drive);
   out += kS60;
   return out;
 }
 
-bool WriteSystemReport(const std::string& path, const PhysicalDriveTable& drives) {
+bool WriteSystemReport(const std::string& path, const PhysicalDriveTable& drives,
+                       const std::string& buildNumber, SystemInformation& systemInfo,
+                       std::vector<HbaEntry>& hbaList) {
   std::setlocale(LC_ALL, "");
   UnderlyingUtil util;
-  util.GetSystemInfo();
-  const std::string bytes = EncodeForFile(BuildSystemReportText(drives));
+  util.GetSystemInfo(systemInfo, hbaList);
+  const std::string bytes =
+      EncodeForFile(BuildSystemReportText(drives, buildNumber, systemInfo, hbaList));
 
   std::error_code ec;
   std::filesystem::remove(path, ec);

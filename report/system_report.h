@@ -10,26 +10,29 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "device/drive_record.h"
+#include "inventory/system_info.h"
 
 namespace zel {
 
-// The program's build number text, computed at start-up from the program
-// file's last-write time; empty until somebody sets it (and when the file
-// could not be read).
-std::string& BuildNumber();
-
-// Refreshes the system inventory, builds the report for the drives of
-// `drives` (in table order) and writes it to `path` exactly as typed (no
-// extension is added). An earlier file at the path is replaced. The desktop
-// program ignores the result; it is false when the file could not be
-// written.
-bool WriteSystemReport(const std::string& path, const PhysicalDriveTable& drives);
+// Refreshes the system inventory into `systemInfo` and `hbaList` (the
+// program's own records, which it keeps in its application state), builds
+// the report for the drives of `drives` (in table order) with the program's
+// build number `buildNumber` (empty when the program file could not be
+// read) and writes it to `path` exactly as typed (no extension is added).
+// An earlier file at the path is replaced. The desktop program ignores the
+// result; it is false when the file could not be written.
+bool WriteSystemReport(const std::string& path, const PhysicalDriveTable& drives,
+                       const std::string& buildNumber, SystemInformation& systemInfo,
+                       std::vector<HbaEntry>& hbaList);
 
 // The report text itself, before conversion to the code page and line ends
 // (UTF-8, "\n" line ends). Does not refresh the inventory.
-std::string BuildSystemReportText(const PhysicalDriveTable& drives);
+std::string BuildSystemReportText(const PhysicalDriveTable& drives, const std::string& buildNumber,
+                                  const SystemInformation& systemInfo,
+                                  const std::vector<HbaEntry>& hbaList);
 
 // Runs diskpart's "detail disk" for one disk through a script file in the
 // current directory and fills `text` with what diskpart wrote (at most 1,023

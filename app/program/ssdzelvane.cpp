@@ -7,37 +7,14 @@
 #include <string>
 #include <vector>
 
-#include "app/machine_choice.h"
+#include "app/app_state.h"
+#include "app/launch/machine_choice.h"
 #include "app/startup.h"
-#include "platform/sim/machine.h"
-#include "platform/sim/sim_registry.h"
 
 namespace {
 
 void Complain(const std::string& message) {
   std::fprintf(stderr, "SSDZelvane: %s\n", message.c_str());
-}
-
-// Removes "--registry-out FILE" / "--registry-out=FILE" from the arguments.
-// False when the option stands without a file.
-bool TakeRegistryOut(std::vector<std::string>& args, std::string* file, bool* given) {
-  static const std::string kOption = "--registry-out";
-  for (size_t i = 1; i < args.size(); ++i) {
-    if (args[i] == kOption) {
-      if (i + 1 >= args.size()) return false;
-      *file = args[i + 1];
-      args.erase(args.begin() + static_cast<long>(i), args.begin() + static_cast<long>(i) + 2);
-      *given = true;
-      break;
-    }
-    if (args[i].rfind(kOption + "=", 0) == 0) {
-      *file = args[i].substr(kOption.size() + 1);
-      args.erase(args.begin() + static_cast<long>(i));
-      *given = true;
-      break;
-    }
-  }
-  return !*given || !file->empty();
 }
 
 }  // namespace
@@ -50,39 +27,26 @@ int main(int argc, char** argv) {
     Complain(machine.error);
     return zel::kExitCouldNotRun;
   }
-  std::string registryOut;
-  bool registryOutGiven = false;
-  if (!TakeRegistryOut(args, &registryOut, &registryOutGiven)) {
-    Complain("--registry-out needs a file name");
+  const std::string registryError = zel::TakeRegistryOut(args, machine);
+  if (!registryError.empty()) {
+    Complain(registryError);
     return zel::kExitCouldNotRun;
   }
-  auto* simulated = dynamic_cast<zel::sim::SimMachine*>(machine.platform.get());
-  if (registryOutGiven && !simulated) {
-    Complain("--registry-out is for a simulated machine (--machine FILE)");
-    return zel::kExitCouldNotRun;
-  }
-  if (registryOutGiven) zel::sim::RegistryOf(*simulated).SetOutputFile(registryOut);
 
   int status;
   {
     zel::platform::ScopedPlatform installed(machine.platform);
-    zel::ConsoleStartupHost host;
+    // The program's whole state lives here, for the whole run.
+    zel::AppState state;
+    zel::ConsoleStartupHost host(zel::UnusableDriveReasons);
     zel::CQuarn_SSDZelvApp app;
-    status = app.InitInstance(args, host);
+    status = app.InitInstance(state, args, host);
   }
 
-  // The registry of a simulated machine is written now rather than silently
-  // when the machine ends, so that a file that cannot be written is told.
-  if (simulated) {
-    zel::sim::SimRegistry& registry = zel::sim::RegistryOf(*simulated);
-    std::string file = registry.OutputFile();
-    if (!file.empty()) {
-      if (!registry.Save()) {
-        Complain("the registry could not be written to " + file);
-        if (status == 0) status = zel::kExitCouldNotRun;
-      }
-      registry.SetOutputFile("");
-    }
+  const std::string saveError = zel::SaveRegistryOut(machine);
+  if (!saveError.empty()) {
+    Complain(saveError);
+    if (status == 0) status = zel::kExitCouldNotRun;
   }
   return status;
 }

@@ -5,16 +5,17 @@
 
 #include <chrono>
 #include <filesystem>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "app/strings.h"
 #include "inventory/system_info.h"
 #include "inventory/underlying_util.h"
+#include "log/log.h"
 #include "platform/errors.h"
 #include "platform/sim/sim_registry.h"
 #include "report/dvt_mode.h"
-#include "report/log.h"
 #include "support/sim_fixture.h"
 
 namespace zel {
@@ -48,9 +49,7 @@ class StartupTest : public test::SimTest {
   std::string MachineJson() const override { return kTwoDrives; }
   void SetUp() override {
     test::SimTest::SetUp();
-    Startup() = StartupValues{};
-    PhysicalDrives().clear();
-    PhysicalDriveCount() = 0;
+    NewState();
     WmiDiskTable().clear();  // the process-wide tables start empty, as in a new process
     SetLogLevel(1);
   }
@@ -58,8 +57,11 @@ class StartupTest : public test::SimTest {
   int Start(std::vector<std::string> args) {
     args.insert(args.begin(), Dir() + "/SSDZelvane.exe");
     CQuarn_SSDZelvApp app;
-    return app.InitInstance(args, host_);
+    return app.InitInstance(*state_, args, host_);
   }
+  // A fresh application state, as a new process has.
+  void NewState() { state_ = std::make_unique<AppState>(); }
+  AppState& State() { return *state_; }
   bool Logged(const std::string& text) const {
     return TraceLog().find(" " + text + "\r\n") != std::string::npos;
   }
@@ -72,6 +74,7 @@ class StartupTest : public test::SimTest {
   }
 
   RecordingHost host_;
+  std::unique_ptr<AppState> state_;
 };
 
 TEST(StartupLanguage, IdentifierTagAndFont) {
@@ -99,12 +102,12 @@ TEST(StartupLanguage, IdentifierTagAndFont) {
 
 TEST_F(StartupTest, DialogTakesLanguageFromThePlatformAndLoadsPageNames) {
   UseMachine(R"({"uiLanguage": 1028})");
-  CQuarn_SSDZelvDlg dialog(host_);
-  EXPECT_EQ(Startup().UiLanguageId, 1028u);
-  EXPECT_EQ(Startup().UiLanguageTag, "zh-TW");
+  CQuarn_SSDZelvDlg dialog(State(), host_);
+  EXPECT_EQ(State().UiLanguageId, 1028u);
+  EXPECT_EQ(State().UiLanguageTag, "zh-TW");
   EXPECT_TRUE(Logged("UserDefaultUILanguage:0x0404"));
-  EXPECT_EQ(Startup().PageNames[3], "System \nOptimization");
-  EXPECT_EQ(Startup().PageNames[5], "ATA Command Summary");
+  EXPECT_EQ(State().PageNames[3], "System \nOptimization");
+  EXPECT_EQ(State().PageNames[5], "ATA Command Summary");
 }
 
 TEST_F(StartupTest, CommandLineScanTakesTheFirstRecognisedOption) {
@@ -190,7 +193,7 @@ TEST_F(StartupTest, BuildNumberComesFromTheRunningProgramsOwnFile) {
 TEST_F(StartupTest, MissingProgramFileLeavesTheBuildNumberEmptyAndStartGoesOn) {
   EXPECT_EQ(Start({"-dvt", "0"}), kExitCouldNotRun);  // no criteria file: the run could not take place
   EXPECT_TRUE(Logged("Open SSDZelvane.exe fail:2!"));
-  EXPECT_EQ(BuildNumber(), "");
+  EXPECT_EQ(State().BuildNumber, "");
   EXPECT_TRUE(Logged("DVT tool usage error!!!"));
 }
 
@@ -199,10 +202,10 @@ TEST_F(StartupTest, NormalStartLogsItsStepsInOrderAndHandsOverToTheWindow) {
   EXPECT_EQ(Start({}), 0);  // the recording window's status
   EXPECT_EQ(host_.windows, 1);
   EXPECT_TRUE(host_.messages.empty());
-  EXPECT_EQ(PhysicalDriveCount(), 2);
-  EXPECT_EQ(Startup().DrivesLoaded, 1);
+  EXPECT_EQ(State().PhysicalDriveCount, 2);
+  EXPECT_EQ(State().DrivesLoaded, 1);
   EXPECT_EQ(GetLogLevel(), 1u);
-  EXPECT_FALSE(SystemInfo().ToolVersion.empty());
+  EXPECT_FALSE(State().SystemInfo.ToolVersion.empty());
 
   std::string log = TraceLog();
   std::vector<std::string> steps = {"UserDefaultUILanguage:0x0409", "This build was compiled at ",
@@ -221,8 +224,8 @@ TEST_F(StartupTest, NormalStartLogsItsStepsInOrderAndHandsOverToTheWindow) {
 
 TEST_F(StartupTest, ControllerListIsRebuiltAfterTheFirstDiscoverySoItsDrivesHaveNumbers) {
   ASSERT_EQ(Start({}), 0);
-  ASSERT_EQ(HbaList().size(), 1u);
-  const HbaEntry& hba = HbaList()[0];
+  ASSERT_EQ(State().HbaList.size(), 1u);
+  const HbaEntry& hba = State().HbaList[0];
   ASSERT_EQ(hba.AttachedDeviceCount, 2);
   EXPECT_EQ(hba.AttachedDevices[0].PhysicalDriveIndex, 0);
   EXPECT_EQ(hba.AttachedDevices[1].PhysicalDriveIndex, 2);
@@ -230,14 +233,14 @@ TEST_F(StartupTest, ControllerListIsRebuiltAfterTheFirstDiscoverySoItsDrivesHave
   // When making it again fails, the first list stays rather than a part of one.
   UseMachine(std::string(kTwoDrives).insert(
       1, R"("wmi": {"faults": {"queries": [{"class": "Win32_IDEController", "skip": 1}]}},)"));
-  Startup() = StartupValues{};
+  NewState();
   WmiDiskTable().clear();
   ResetLogForNewRun();
   ASSERT_EQ(Start({}), 0);
   EXPECT_TRUE(Logged("GetHbaInfo() Connect to WMI Class Win32_IDEController fail 2"));
-  ASSERT_EQ(HbaList().size(), 1u);
-  EXPECT_EQ(HbaList()[0].AttachedDeviceCount, 2);
-  EXPECT_EQ(HbaList()[0].AttachedDevices[0].PhysicalDriveIndex, -1);
+  ASSERT_EQ(State().HbaList.size(), 1u);
+  EXPECT_EQ(State().HbaList[0].AttachedDeviceCount, 2);
+  EXPECT_EQ(State().HbaList[0].AttachedDevices[0].PhysicalDriveIndex, -1);
 }
 
 TEST_F(StartupTest, FailedInventoryEndsTheStartSilentlyBeforeDiscovery) {
@@ -255,13 +258,13 @@ TEST_F(StartupTest, NoUsableDriveShowsString360AndEnds) {
   for (const char* machine : {"{}", R"({"drives": [{"index": 0, "bus": "usb"}]})"}) {
     UseMachine(machine);
     host_ = RecordingHost();
-    Startup() = StartupValues{};
+    NewState();
     EXPECT_EQ(Start({"-dvt", "0"}), kExitCouldNotRun) << machine;
     ASSERT_EQ(host_.messages.size(), 1u) << machine;
     EXPECT_EQ(host_.messages[0], LoadStringText(360));
     EXPECT_EQ(host_.closes, 1);
     EXPECT_EQ(host_.windows, 0);
-    EXPECT_EQ(Startup().DrivesLoaded, 0);
+    EXPECT_EQ(State().DrivesLoaded, 0);
     EXPECT_TRUE(Logged("Enter CQuarn_SSDZelvDlg::UpdateDrivesInfo()"));
     EXPECT_FALSE(Logged("Exit CQuarn_SSDZelvDlg::UpdateDrivesInfo()"));
     EXPECT_EQ(TraceLog().find("Zelvane DVT"), std::string::npos);
@@ -272,7 +275,7 @@ TEST_F(StartupTest, VendorIdentifierReadGoesOnlyToTheDiskOfTheFirstOption) {
   ASSERT_EQ(Start({}), 0);
   size_t afterDiscovery = RequestsToDisk(2);
   Machine().ClearRequestLog();
-  Startup() = StartupValues{};
+  NewState();
   ResetLogForNewRun();
 
   // -smuid wins over the -dvt after it: the read on disk 2, then a normal start.
@@ -306,10 +309,10 @@ TEST_F(StartupTest, StoredLogLevelIsReadButTheLogStaysOn) {
         1, R"("registry": {"keys": {"SOFTWARE\\WOW6432Node\\Quarn\\SSDZelvane": {"LogLevel": )" +
                std::to_string(stored) + "}}},"));
     ResetLogForNewRun();
-    Startup() = StartupValues{};
+    NewState();
     test::WriteFile(Dir() + "/ZelvaneDvtA.txt", "#SMART start\r\n05,64,1,0A,6,0,0,,\r\n#SMART end\r\n");
     EXPECT_EQ(Start({"-dvt", "0"}), kDvtPassed) << stored;
-    EXPECT_EQ(Startup().StoredLogLevel, stored);
+    EXPECT_EQ(State().StoredLogLevel, stored);
     EXPECT_EQ(GetLogLevel(), 1u);
     // Even a stored 0 leaves the verification mode its result files.
     EXPECT_NE(test::ReadFile(Dir() + "/SSDZelvane_dvt.log").find("Total: 1 SMART attributes"),
@@ -321,7 +324,7 @@ TEST_F(StartupTest, StoredLogLevelIsReadButTheLogStaysOn) {
 
 TEST_F(StartupTest, SecondInstanceEndsSilentlyAndLeavesTheFirstOnesLogAlone) {
   test::WriteFile(Dir() + "/SSDZelvane.log", "the first instance's log\r\n");
-  std::intptr_t window = Machine().Procs().ShowWindowTitle(kMainWindowTitle);
+  std::intptr_t window = Machine().Windows().ShowWindowTitle(kMainWindowTitle);
   ASSERT_NE(window, 0);
   EXPECT_EQ(Start({"-dvt", "0"}), kExitCouldNotRun);
   EXPECT_EQ(host_.windows, 0);
@@ -330,7 +333,7 @@ TEST_F(StartupTest, SecondInstanceEndsSilentlyAndLeavesTheFirstOnesLogAlone) {
   EXPECT_TRUE(Machine().RequestLog().empty());
 
   // Once the window is gone the next start runs.
-  Machine().Procs().HideWindowTitle(window);
+  Machine().Windows().HideWindowTitle(window);
   EXPECT_EQ(Start({}), 0);
   EXPECT_EQ(host_.windows, 1);
 }

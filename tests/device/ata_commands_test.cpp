@@ -6,11 +6,11 @@
 
 #include "device/ata_command.h"
 #include "device/ata_test_support.h"
+#include "log/log.h"
 #include "platform/format.h"
-#include "platform/text.h"
 #include "platform/sim/sata_drive.h"
+#include "platform/text.h"
 #include "platform/wire/ata.h"
-#include "report/log.h"
 #include "support/sim_fixture.h"
 
 namespace zel {

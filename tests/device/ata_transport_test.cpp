@@ -7,10 +7,10 @@
 
 #include "device/ata_command.h"
 #include "device/ata_test_support.h"
+#include "log/log.h"
 #include "platform/format.h"
 #include "platform/sim/sata_drive.h"
 #include "platform/wire/ata.h"
-#include "report/log.h"
 #include "support/sim_fixture.h"
 
 namespace zel {

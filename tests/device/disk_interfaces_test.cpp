@@ -7,10 +7,10 @@
 #include <algorithm>
 #include <filesystem>
 
+#include "log/log.h"
 #include "platform/platform.h"
 #include "platform/sim/sim_tree.h"
 #include "platform/text.h"
-#include "report/log.h"
 #include "support/sim_fixture.h"
 
 namespace zel {

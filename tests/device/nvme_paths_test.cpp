@@ -12,10 +12,10 @@
 #include <sstream>
 #include <vector>
 
+#include "log/log.h"
 #include "platform/bytes.h"
 #include "platform/platform.h"
 #include "platform/sim/nvme_drive.h"
-#include "report/log.h"
 #include "support/nvme_request_bytes.h"
 #include "support/sim_fixture.h"
 

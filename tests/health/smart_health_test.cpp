@@ -4,7 +4,7 @@
 
 #include <vector>
 
-#include "report/log.h"
+#include "log/log.h"
 #include "support/drive_records.h"
 #include "support/sim_fixture.h"
 

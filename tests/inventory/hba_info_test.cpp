@@ -37,7 +37,7 @@ TEST_F(HbaInfoTest, ControllersWithDriverClassCodeAndAttachedDrives) {
   HbaList().push_back(HbaEntry{});
   UnderlyingUtil util;
   ASSERT_TRUE(util.GetPhysicalDriveSpace());
-  ASSERT_TRUE(util.GetHbaInfo());
+  ASSERT_TRUE(util.GetHbaInfo(HbaList()));
   const auto& list = HbaList();
   ASSERT_EQ(list.size(), 2u);
 
@@ -90,7 +90,7 @@ TEST_F(HbaInfoTest, ControllersWithDriverClassCodeAndAttachedDrives) {
 
 TEST_F(HbaInfoTest, WithoutTheDiskTableNoDriveNumbersMatch) {
   UnderlyingUtil util;
-  ASSERT_TRUE(util.GetHbaInfo());
+  ASSERT_TRUE(util.GetHbaInfo(HbaList()));
   EXPECT_EQ(HbaList()[0].AttachedDeviceCount, 2);
   EXPECT_EQ(HbaList()[0].AttachedDevices[0].PhysicalDriveIndex, -1);
 }
@@ -102,7 +102,7 @@ TEST_F(HbaInfoTest, SixteenSlotsAtMost) {
   UseMachine(R"({"drives": [)" + drives + "]}");
   UnderlyingUtil util;
   ASSERT_TRUE(util.GetPhysicalDriveSpace());
-  ASSERT_TRUE(util.GetHbaInfo());
+  ASSERT_TRUE(util.GetHbaInfo(HbaList()));
   ASSERT_EQ(HbaList().size(), 1u);
   const HbaEntry& e = HbaList()[0];
   EXPECT_EQ(e.AttachedDeviceCount, 16);
@@ -115,7 +115,7 @@ TEST_F(HbaInfoTest, DriverOfTheWrongType) {
       "where": {"DeviceID": "PCI\\VEN_8086&DEV_A102&SUBSYS_1234&REV_31\\3&11583659&0&B8"},
       "set": {"DriverProviderName": null, "DriverVersion": 10}}]},)"));
   UnderlyingUtil util;
-  ASSERT_TRUE(util.GetHbaInfo());
+  ASSERT_TRUE(util.GetHbaInfo(HbaList()));
   EXPECT_EQ(HbaList()[0].DriverProvider, "N/A");
   EXPECT_EQ(HbaList()[0].DriverVersion, "N/A");
   EXPECT_TRUE(Logged("Win32_PnPSignedDriver:DriverProviderName: N/A, type:1"));
@@ -131,7 +131,7 @@ TEST_F(HbaInfoTest, UnreadableIdentifiersMatchNothing) {
       {"class": "Win32_IDEControllerDevice", "set": {"Dependent": 5}}]},)"));
   UnderlyingUtil util;
   ASSERT_TRUE(util.GetPhysicalDriveSpace());
-  ASSERT_TRUE(util.GetHbaInfo());
+  ASSERT_TRUE(util.GetHbaInfo(HbaList()));
   ASSERT_EQ(HbaList().size(), 2u);
   EXPECT_EQ(HbaList()[0].AttachedDeviceCount, 2);
   EXPECT_EQ(HbaList()[0].AttachedDevices[0].PhysicalDriveIndex, -1);
@@ -170,7 +170,7 @@ TEST_F(HbaInfoTest, FailuresKeepTheControllersListedBefore) {
   for (const Case& c : cases) {
     UseMachine(std::string(kMachine).insert(1, std::string(R"("wmi": {"faults": {)") + c.faults + "}},"));
     UnderlyingUtil util;
-    EXPECT_FALSE(util.GetHbaInfo()) << c.line;
+    EXPECT_FALSE(util.GetHbaInfo(HbaList())) << c.line;
     EXPECT_TRUE(Logged(c.line)) << c.line;
     EXPECT_EQ(HbaList().size(), c.listed) << c.line;
     ExpectComBalanced();

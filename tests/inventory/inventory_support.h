@@ -11,8 +11,8 @@
 
 #include "inventory/system_info.h"
 #include "inventory/underlying_util.h"
+#include "log/log.h"
 #include "platform/wql/model_com.h"
-#include "report/log.h"
 #include "support/sim_fixture.h"
 
 namespace zel::test {
@@ -22,10 +22,13 @@ class InventoryTest : public SimTest {
   void SetUp() override {
     SimTest::SetUp();
     SetLogLevel(1);
-    SystemInfo() = SystemInformation{};
-    HbaList().clear();
     WmiDiskTable().clear();
   }
+
+  // The records the inventory fills, owned by the test as a program's
+  // application state owns them.
+  SystemInformation& SystemInfo() { return systemInfo_; }
+  std::vector<HbaEntry>& HbaList() { return hbaList_; }
 
   wql::ModelCom& Com() { return dynamic_cast<wql::ModelCom&>(Machine().Wmi()); }
   std::vector<std::string> Statements() { return Com().Statements(); }
@@ -44,6 +47,10 @@ class InventoryTest : public SimTest {
     EXPECT_EQ(u.openApartments, 0);
     EXPECT_EQ(u.unbalancedUninitializeCalls, 0);
   }
+
+ private:
+  SystemInformation systemInfo_;
+  std::vector<HbaEntry> hbaList_;
 };
 
 }  // namespace zel::test

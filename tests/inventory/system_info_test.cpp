@@ -32,7 +32,7 @@ class SystemInfoTest : public test::InventoryTest {
 
 TEST_F(SystemInfoTest, OnePassFillsTheSystemInformation) {
   UnderlyingUtil util;
-  ASSERT_TRUE(util.GetSystemInfo());
+  ASSERT_TRUE(util.GetSystemInfo(SystemInfo(), HbaList()));
   const SystemInformation& s = SystemInfo();
   EXPECT_EQ(s.OsName, "Microsoft Windows 10 Pro\n x64");
   EXPECT_EQ(s.AddressWidth, 64);
@@ -65,7 +65,7 @@ TEST_F(SystemInfoTest, OnePassFillsTheSystemInformation) {
 
   // A second pass rewrites the texts and keeps the module list.
   SystemInfo().BiosVersion = "stale";
-  ASSERT_TRUE(util.GetSystemInfo());
+  ASSERT_TRUE(util.GetSystemInfo(SystemInfo(), HbaList()));
   EXPECT_EQ(SystemInfo().BiosVersion, "F10");
   EXPECT_EQ(SystemInfo().OsName, "Microsoft Windows 10 Pro\n x64");
   EXPECT_EQ(SystemInfo().MemoryModules.size(), 2u);
@@ -93,7 +93,7 @@ TEST_F(SystemInfoTest, OperatingSystemNameAndMemoryRules) {
     UseMachine(std::string(R"({"system": {)") + c.system + "}}");
     SystemInfo() = SystemInformation{};
     UnderlyingUtil util;
-    EXPECT_TRUE(util.GetSystemInfo()) << c.system;
+    EXPECT_TRUE(util.GetSystemInfo(SystemInfo(), HbaList())) << c.system;
     EXPECT_EQ(SystemInfo().OsName, c.osName);
     EXPECT_EQ(SystemInfo().TotalMemoryMB, c.memoryMB);
   }
@@ -104,13 +104,13 @@ TEST_F(SystemInfoTest, ProcessorNameFromTheRegistry) {
   std::string name130(130, 'P');
   UseMachine(R"({"system": {"processor": ")" + name129 + R"("}})");
   UnderlyingUtil util;
-  EXPECT_TRUE(util.GetSystemInfo());
+  EXPECT_TRUE(util.GetSystemInfo(SystemInfo(), HbaList()));
   EXPECT_EQ(SystemInfo().CpuName, name129);
 
   // One character more does not fit the 260-byte buffer: the pass ends there.
   UseMachine(R"({"system": {"processor": ")" + name130 + R"("}})");
   SystemInfo() = SystemInformation{};
-  EXPECT_FALSE(util.GetSystemInfo());
+  EXPECT_FALSE(util.GetSystemInfo(SystemInfo(), HbaList()));
   EXPECT_TRUE(Logged("GetSystemInfo::RegQueryValueEx(ProcessorNameString) fail: 0xEA"));
   EXPECT_EQ(SystemInfo().CpuName, "");
   EXPECT_NE(SystemInfo().OsName, "");
@@ -123,11 +123,11 @@ TEST_F(SystemInfoTest, ProcessorNameFromTheRegistry) {
   // a value that is no text leaves the name alone.
   UseMachine(R"({"registry": {"keys": {"HARDWARE\\DESCRIPTION\\System\\CentralProcessor\\0": {
                   "ProcessorNameString": {"type": "REG_SZ", "bytes": "43 00 50 00 55 00"}}}}})");
-  EXPECT_TRUE(util.GetSystemInfo());
+  EXPECT_TRUE(util.GetSystemInfo(SystemInfo(), HbaList()));
   EXPECT_EQ(SystemInfo().CpuName, "CPU");
   UseMachine(R"({"registry": {"keys": {"HARDWARE\\DESCRIPTION\\System\\CentralProcessor\\0": {
                   "ProcessorNameString": 7}}}})");
-  EXPECT_TRUE(util.GetSystemInfo());
+  EXPECT_TRUE(util.GetSystemInfo(SystemInfo(), HbaList()));
   EXPECT_EQ(SystemInfo().CpuName, "CPU");
 }
 
@@ -167,7 +167,7 @@ TEST_F(SystemInfoTest, EachFailingStepEndsThePassWithItsMessage) {
     UseMachine(std::string("{") + c.machine + "}");
     SystemInfo() = SystemInformation{};
     UnderlyingUtil util;
-    EXPECT_FALSE(util.GetSystemInfo()) << c.line;
+    EXPECT_FALSE(util.GetSystemInfo(SystemInfo(), HbaList())) << c.line;
     EXPECT_TRUE(Logged(c.line)) << c.line;
     EXPECT_EQ(SystemInfo().ToolVersion, "") << c.line;
     ExpectComBalanced();
@@ -184,7 +184,7 @@ TEST_F(SystemInfoTest, PropertiesOfTheWrongTypeAreSkipped) {
        "set": {"DeviceLocator": null}}]}})");
   SystemInfo().BoardVendor = "kept";
   UnderlyingUtil util;
-  EXPECT_TRUE(util.GetSystemInfo());
+  EXPECT_TRUE(util.GetSystemInfo(SystemInfo(), HbaList()));
   EXPECT_EQ(SystemInfo().BoardVendor, "kept");
   EXPECT_EQ(SystemInfo().BoardModel, "PRIME Z370-A");
   // A module without a readable device locator is not listed.

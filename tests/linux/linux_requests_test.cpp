@@ -418,16 +418,17 @@ TEST_F(LinuxRequests, InventoryQueriesRunOverTheMachinesObjects) {
              "32 28 259:1 / /pool rw - btrfs /dev/nvme0n1p1 rw\n"
              "33 28 8:2 / /more rw - ext4 /dev/sda2 rw\n");
   EXPECT_EQ(util.GetLogicalDriveInfo(0, drives), 3);
-  ASSERT_TRUE(util.GetSystemInfo());
-  SystemInformation& s = SystemInfo();
+  SystemInformation s;
+  std::vector<HbaEntry> hbaList;
+  ASSERT_TRUE(util.GetSystemInfo(s, hbaList));
   EXPECT_EQ(s.OsName, "Debian GNU/Linux 12 (bookworm)\n x64");
   EXPECT_EQ(s.CpuName, "AMD Ryzen 7 5800X");
   EXPECT_EQ(s.TotalMemoryMB, "16384");
   EXPECT_EQ(s.BoardVendor, "QUARN Boards");
   EXPECT_EQ(s.BiosVersion, "1.16.2");
-  ASSERT_FALSE(HbaList().empty());
+  ASSERT_FALSE(hbaList.empty());
   bool ahci = false;
-  for (const HbaEntry& h : HbaList())
+  for (const HbaEntry& h : hbaList)
     if (h.ClassCode == "010601") {
       ahci = true;
       EXPECT_EQ(h.DriverProvider, "Linux");

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "report/log.h"
+#include "log/log.h"
 #include "support/sim_fixture.h"
 
 namespace zel {

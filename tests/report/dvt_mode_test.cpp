@@ -8,8 +8,8 @@
 #include <vector>
 
 #include "device/ata_command.h"
+#include "log/log.h"
 #include "report/dvt_test_drive.h"
-#include "report/log.h"
 #include "support/sim_fixture.h"
 
 namespace zel {

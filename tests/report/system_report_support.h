@@ -15,7 +15,7 @@
 #include "device/ata_command.h"
 #include "inventory/system_info.h"
 #include "inventory/underlying_util.h"
-#include "report/log.h"
+#include "log/log.h"
 #include "report/system_report.h"
 #include "support/sim_fixture.h"
 
@@ -29,17 +29,22 @@ class ReportTest : public SimTest {
     SimTest::SetUp();
     savedLocale_ = std::setlocale(LC_ALL, nullptr);
     UserLocale("C.UTF-8");
-    // A new run of the program: nothing of an earlier test's inventory.
-    SystemInfo() = SystemInformation{};
-    HbaList().clear();
     BuildNumber() = "Q91B102E";
     SetLogLevel(1);
   }
   void TearDown() override {
     lcAll_.reset();
     std::setlocale(LC_ALL, savedLocale_.c_str());
-    BuildNumber().clear();
     SimTest::TearDown();
+  }
+
+  // What a program's application state holds for the report; a new one for
+  // every test, as for a new run of the program.
+  std::string& BuildNumber() { return buildNumber_; }
+  SystemInformation& SystemInfo() { return systemInfo_; }
+  std::vector<HbaEntry>& HbaList() { return hbaList_; }
+  bool WriteReport(const std::string& path, const PhysicalDriveTable& table) {
+    return WriteSystemReport(path, table, buildNumber_, systemInfo_, hbaList_);
   }
 
   // The user's locale: LC_ALL, put back as it was when the test ends.
@@ -51,7 +56,7 @@ class ReportTest : public SimTest {
   // The start-up pass: inventory, then discovery.
   PhysicalDriveTable Discover() {
     UnderlyingUtil util;
-    util.GetSystemInfo();
+    util.GetSystemInfo(systemInfo_, hbaList_);
     PhysicalDriveTable table;
     ATACommand ata;
     ata.UpdatePhysicalDrivesInfo(table);
@@ -61,11 +66,14 @@ class ReportTest : public SimTest {
   // Discovery and an export to `name` in the test folder; the file's bytes.
   std::string Export(const std::string& name = "report.log") {
     PhysicalDriveTable table = Discover();
-    EXPECT_TRUE(WriteSystemReport(Dir() + "/" + name, table));
+    EXPECT_TRUE(WriteReport(Dir() + "/" + name, table));
     return ReadFile(Dir() + "/" + name);
   }
 
  private:
+  std::string buildNumber_;
+  SystemInformation systemInfo_;
+  std::vector<HbaEntry> hbaList_;
   std::string savedLocale_;
   std::optional<ScopedEnv> lcAll_;
 };

@@ -134,7 +134,7 @@ TEST_F(SystemReportTest, MemoryModulesAreListed) {
 TEST_F(SystemReportTest, SataDriveOnAGptDisk) {
   const PhysicalDriveTable table = Discover();
   ASSERT_EQ(table.size(), 4u);
-  ASSERT_TRUE(WriteSystemReport(Dir() + "/report.log", table));
+  ASSERT_TRUE(WriteReport(Dir() + "/report.log", table));
   const std::vector<std::string> block = DriveBlock(CrLfLines(test::ReadFile(Dir() + "/report.log")), 0);
 
   EXPECT_EQ(Slice(block, 0, 11), (std::vector<std::string>{
@@ -241,7 +241,7 @@ TEST_F(SystemReportTest, UnreadableFirstSectorsShowAZeroMbr) {
 
 TEST_F(SystemReportTest, NvmeDriveWithWideCounters) {
   const PhysicalDriveTable table = Discover();
-  ASSERT_TRUE(WriteSystemReport(Dir() + "/report.log", table));
+  ASSERT_TRUE(WriteReport(Dir() + "/report.log", table));
   const std::vector<std::string> block = DriveBlock(CrLfLines(test::ReadFile(Dir() + "/report.log")), 3);
 
   // No maximum LBA or world wide name; the PCI Express link instead of SATA.
@@ -343,13 +343,13 @@ TEST_F(SystemReportTest, DiskpartThatCannotStartLeavesItsErrorLine) {
 TEST_F(SystemReportTest, PathIsUsedAsTypedAndAnotherExportReplacesTheFile) {
   const PhysicalDriveTable table = Discover();
   const std::string path = Dir() + "/support-report";
-  ASSERT_TRUE(WriteSystemReport(path, table));
+  ASSERT_TRUE(WriteReport(path, table));
   EXPECT_FALSE(std::filesystem::exists(path + ".log"));
   const std::string first = test::ReadFile(path);
   EXPECT_EQ(first.substr(0, 22), "QUARN Zelvane Version:");
 
   // A second, shorter report over the first: nothing of the first remains.
-  ASSERT_TRUE(WriteSystemReport(path, PhysicalDriveTable{}));
+  ASSERT_TRUE(WriteReport(path, PhysicalDriveTable{}));
   const std::string second = test::ReadFile(path);
   EXPECT_LT(second.size(), first.size());
   EXPECT_NE(second.find("There are 0 disk drives attached.\r\n" + kS60 + "\r\n"), std::string::npos);
@@ -359,7 +359,7 @@ TEST_F(SystemReportTest, PathIsUsedAsTypedAndAnotherExportReplacesTheFile) {
 
 TEST_F(SystemReportTest, UnwritablePathReportsFailure) {
   const std::string path = Dir() + "/no-such-folder/report.log";
-  EXPECT_FALSE(WriteSystemReport(path, PhysicalDriveTable{}));
+  EXPECT_FALSE(WriteReport(path, PhysicalDriveTable{}));
   EXPECT_FALSE(std::filesystem::exists(path));
   EXPECT_NE(TraceLog().find("WriteSystemReport::open " + path + " fail: 0x3"), std::string::npos);
 }

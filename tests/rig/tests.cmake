@@ -6,7 +6,7 @@ set(ZEL_RIG_DIR ${CMAKE_CURRENT_LIST_DIR})
 
 if(TARGET zel_linux)
   add_executable(zel_rig_probe ${ZEL_RIG_DIR}/probe/rig_probe.cpp ${ZEL_RIG_DIR}/probe/system_probe.cpp)
-  target_link_libraries(zel_rig_probe PRIVATE zel_app nlohmann_json::nlohmann_json)
+  target_link_libraries(zel_rig_probe PRIVATE zel_report zel_linux nlohmann_json::nlohmann_json)
 
   file(GLOB _rig_compare CONFIGURE_DEPENDS ${ZEL_RIG_DIR}/compare/*.cpp)
   add_executable(rig_compare ${_rig_compare})

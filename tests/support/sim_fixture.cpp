@@ -8,7 +8,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "report/log.h"
+#include "log/log.h"
 
 namespace zel::test {
 

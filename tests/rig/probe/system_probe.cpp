@@ -7,16 +7,16 @@
 
 #include "device/ata_command.h"
 #include "device/disk_interfaces.h"
-#include "device/pcie_link.h"
 #include "health/identify_decoding.h"
 #include "health/smart_health.h"
+#include "inventory/pcie_link.h"
 #include "inventory/underlying_util.h"
-#include "report/dvt_mode.h"
-#include "report/log.h"
+#include "log/log.h"
 #include "platform/bytes.h"
 #include "platform/linux/linux_platform.h"
 #include "platform/text.h"
 #include "platform/wire/ata.h"
+#include "report/dvt_mode.h"
 
 namespace zel {
 

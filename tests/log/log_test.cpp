@@ -1,4 +1,4 @@
-#include "report/log.h"
+#include "log/log.h"
 
 #include <gtest/gtest.h>
 

@@ -1,8 +1,9 @@
-#include "app/machine_choice.h"
+#include "app/launch/machine_choice.h"
 
 #include <cstdlib>
 
 #include "platform/sim/machine.h"
+#include "platform/sim/sim_registry.h"
 
 #ifdef ZEL_HAVE_LINUX_BACKEND
 #include "platform/linux/linux_platform.h"
@@ -81,6 +82,44 @@ std::vector<std::string> UnusableDriveReasons() {
     return linuxbackend::SurveyReport(linuxbackend::SurveyDisks(*options));
 #endif
   return {};
+}
+
+std::string TakeRegistryOut(std::vector<std::string>& args, const MachineChoice& machine) {
+  static const std::string kOption = "--registry-out";
+  std::string file;
+  bool given = false;
+  for (size_t i = 1; i < args.size(); ++i) {
+    if (args[i] == kOption) {
+      if (i + 1 >= args.size()) return "--registry-out needs a file name";
+      file = args[i + 1];
+      args.erase(args.begin() + static_cast<long>(i), args.begin() + static_cast<long>(i) + 2);
+      given = true;
+      break;
+    }
+    if (args[i].rfind(kOption + "=", 0) == 0) {
+      file = args[i].substr(kOption.size() + 1);
+      args.erase(args.begin() + static_cast<long>(i));
+      given = true;
+      break;
+    }
+  }
+  if (!given) return std::string();
+  if (file.empty()) return "--registry-out needs a file name";
+  auto* simulated = dynamic_cast<sim::SimMachine*>(machine.platform.get());
+  if (!simulated) return "--registry-out is for a simulated machine (--machine FILE)";
+  sim::RegistryOf(*simulated).SetOutputFile(file);
+  return std::string();
+}
+
+std::string SaveRegistryOut(const MachineChoice& machine) {
+  auto* simulated = dynamic_cast<sim::SimMachine*>(machine.platform.get());
+  if (!simulated) return std::string();
+  sim::SimRegistry& registry = sim::RegistryOf(*simulated);
+  const std::string file = registry.OutputFile();
+  if (file.empty()) return std::string();
+  const bool saved = registry.Save();
+  registry.SetOutputFile("");
+  return saved ? std::string() : "the registry could not be written to " + file;
 }
 
 }  // namespace zel

@@ -9,13 +9,13 @@
 #include <vector>
 
 #include "device/ata_command.h"
-#include "device/pcie_link.h"
 #include "health/smart_health.h"
+#include "inventory/pcie_link.h"
 #include "inventory/underlying_util.h"
+#include "log/log.h"
 #include "platform/bytes.h"
 #include "platform/device_io.h"
 #include "platform/text.h"
-#include "report/log.h"
 #include "support/sim_fixture.h"
 
 namespace zel {

@@ -8,15 +8,15 @@
 #include "device/ata_command.h"
 #include "device/disk_interfaces.h"
 #include "device/nvme_paths.h"
-#include "device/pcie_link.h"
 #include "health/identify_decoding.h"
 #include "health/smart_health.h"
+#include "inventory/pcie_link.h"
 #include "inventory/underlying_util.h"
+#include "log/log.h"
 #include "platform/bytes.h"
 #include "platform/platform.h"
 #include "platform/text.h"
 #include "platform/wire/nvme_health.h"
-#include "report/log.h"
 
 namespace zel {
 
