@@ -126,7 +126,10 @@ int RunDvt(Context& ctx) {
         {"files", ResultFiles()},
     };
     if (!reason.empty()) doc["reason"] = reason;
-    std::fprintf(ctx.out, "%s\n", doc.dump(2).c_str());
+    // Names need not be UTF-8: invalid bytes are written as replacement
+    // characters, as every other command does.
+    std::fprintf(ctx.out, "%s\n",
+                 doc.dump(2, ' ', false, nlohmann::json::error_handler_t::replace).c_str());
     return status;
   }
 

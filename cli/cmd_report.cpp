@@ -10,6 +10,7 @@
 #include "app/startup.h"
 #include "app/startup_sequence.h"
 #include "cli/cli.h"
+#include "cli/output.h"
 #include "report/system_report.h"
 
 namespace zel::cli {
@@ -49,6 +50,12 @@ int RunReport(Context& ctx) {
   if (!written) {
     Error(ctx, "the report could not be written to " + path);
     return kExitFailed;
+  }
+  // The report without drives is still written (it holds the system's
+  // details), but the command did not do what it is for.
+  if (table.empty()) {
+    ExplainNoUsableDrive(ctx);
+    return kExitCannotRun;
   }
   return kExitOk;
 }

@@ -72,12 +72,16 @@ bool LoadDriveTable(const Context& ctx, PhysicalDriveTable* table) {
   table->clear();
   ATACommand ata;
   if (ata.UpdatePhysicalDrivesInfo(*table) > 0) return true;
+  ExplainNoUsableDrive(ctx);
+  return false;
+}
+
+void ExplainNoUsableDrive(const Context& ctx) {
   Error(ctx,
         "no usable drive: no SATA or NVMe drive answered its identity and health requests "
         "(USB disks are never used; a SATA controller may need an AHCI driver)");
   // On the real machine the backend says what became of each block device.
   for (const std::string& line : UnusableDriveReasons()) std::fprintf(ctx.err, "  %s\n", line.c_str());
-  return false;
 }
 
 const PhysicalDriveRecord* FindDisk(const Context& ctx, const PhysicalDriveTable& table, int disk) {

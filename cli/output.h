@@ -54,6 +54,8 @@ class TextTable {
 // what became of each block device) and returns false; the command then
 // ends with kExitCannotRun.
 bool LoadDriveTable(const Context& ctx, PhysicalDriveTable* table);
+// Says on standard error why no drive is usable, as LoadDriveTable does.
+void ExplainNoUsableDrive(const Context& ctx);
 
 // The record of disk number `disk` in the table, or null after printing
 // that the disk is not a usable drive (and which ones are).

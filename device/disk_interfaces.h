@@ -11,8 +11,10 @@ namespace zel {
 // At most this many disk interfaces are examined per discovery.
 inline constexpr int32_t kMaxDiskInterfaces = 80;
 // An interface path holds at most this many UTF-16 characters; longer paths
-// are cut.
-inline constexpr size_t kMaxInterfacePathChars = 256;
+// are cut. Its buffer holds 256 characters with the terminating NUL, as the
+// drive record's DevicePath does, so the path commands are sent to and the
+// path the record keeps are the same.
+inline constexpr size_t kMaxInterfacePathChars = 255;
 // The interface detail is read into a block of this size; an interface whose
 // detail does not fit ends the enumeration.
 inline constexpr uint32_t kInterfaceDetailBufferSize = 1024;

@@ -155,7 +155,7 @@ void AppendDrive(std::string& out, const PhysicalDriveRecord& drive) {
   } else {
     out += Format("Connection Speed: SATA %s\n", GetSataLinkSpeedText(drive).c_str());
   }
-  out += Format("Temperature: %d degree C\n", static_cast<int>(GetDriveTemperature(drive)));
+  out += Format("Temperature: %d degree C\n", drive.Temperature);
 
   // The identify page as 256 words: the ATA page, or the first 512 bytes
   // of an NVMe drive's Identify Controller page.

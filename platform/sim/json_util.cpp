@@ -32,6 +32,28 @@ uint64_t ToNumber(const Json& value, const std::string& where) {
   throw FixtureError(where + ": expected a number, found " + value.dump());
 }
 
+int64_t IntegerIn(const Json& value, int64_t min, int64_t max, const std::string& where) {
+  bool negative = value.is_number_integer() && !value.is_number_unsigned() &&
+                  value.get<int64_t>() < 0;
+  if (negative) {
+    int64_t v = value.get<int64_t>();
+    if (v >= min) return v;
+  } else {
+    uint64_t v = ToNumber(value, where);
+    if (max >= 0 && v <= static_cast<uint64_t>(max) && static_cast<int64_t>(v) >= min)
+      return static_cast<int64_t>(v);
+  }
+  throw FixtureError(where + ": " + value.dump() + " lies outside " + std::to_string(min) +
+                     " to " + std::to_string(max));
+}
+
+int64_t IntegerOr(const Json& object, const char* key, int64_t fallback, int64_t min, int64_t max,
+                  const std::string& where) {
+  auto it = object.find(key);
+  if (it == object.end()) return fallback;
+  return IntegerIn(*it, min, max, where + "." + key);
+}
+
 uint64_t NumberOr(const Json& object, const char* key, uint64_t fallback, const std::string& where) {
   auto it = object.find(key);
   if (it == object.end()) return fallback;

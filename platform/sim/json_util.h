@@ -23,6 +23,25 @@ class FixtureError : public std::runtime_error {
 
 // An integer field: 12, "12", "0x0C". Throws FixtureError naming `where`.
 uint64_t ToNumber(const Json& value, const std::string& where);
+// An integer field that must lie in [min, max]; a negative number, or one
+// beyond the range, is refused naming `where` (never wrapped or cut).
+int64_t IntegerIn(const Json& value, int64_t min, int64_t max, const std::string& where);
+// An optional member read with IntegerIn.
+int64_t IntegerOr(const Json& object, const char* key, int64_t fallback, int64_t min, int64_t max,
+                  const std::string& where);
+// Optional unsigned members of the platform's widths, read with IntegerOr.
+inline uint32_t U32Or(const Json& object, const char* key, uint32_t fallback,
+                      const std::string& where) {
+  return static_cast<uint32_t>(IntegerOr(object, key, fallback, 0, 0xFFFFFFFF, where));
+}
+inline uint16_t U16Or(const Json& object, const char* key, uint16_t fallback,
+                      const std::string& where) {
+  return static_cast<uint16_t>(IntegerOr(object, key, fallback, 0, 0xFFFF, where));
+}
+inline uint8_t U8Or(const Json& object, const char* key, uint8_t fallback,
+                    const std::string& where) {
+  return static_cast<uint8_t>(IntegerOr(object, key, fallback, 0, 0xFF, where));
+}
 // Optional members of an object.
 uint64_t NumberOr(const Json& object, const char* key, uint64_t fallback, const std::string& where);
 std::string TextOr(const Json& object, const char* key, const std::string& fallback,

@@ -9,6 +9,7 @@
 #include <sstream>
 #include <thread>
 
+#include "platform/sim/machine_limits.h"
 #include "platform/text.h"
 #include "platform/wire/storage.h"
 
@@ -36,6 +37,10 @@ int64_t ParseUtc(const std::string& text, const std::string& where) {
   int n = std::sscanf(text.c_str(), "%d-%d-%dT%d:%d:%d%c", &y, &mo, &d, &h, &mi, &s, &z);
   if (n < 3 || (n == 7 && z != 'Z'))
     throw FixtureError(where + ": expected a UTC time such as \"2026-12-01T09:00:00Z\"");
+  // Each field in its calendar range, so none can overflow the conversion.
+  if (y < 1601 || y > 9999 || mo < 1 || mo > 12 || d < 1 || d > 31 || h < 0 || h > 23 || mi < 0 ||
+      mi > 59 || s < 0 || s > 60)
+    throw FixtureError(where + ": \"" + text + "\" is not a time between the years 1601 and 9999");
   tmv.tm_year = y - 1900;
   tmv.tm_mon = mo - 1;
   tmv.tm_mday = d;
@@ -297,14 +302,14 @@ class SimSystem final : public System {
     CheckKeys(os, {"major", "minor", "build", "platformId", "servicePack", "servicePackMajor",
                    "servicePackMinor", "productType", "extendedFails", "fails", "comment"},
               "os");
-    version_.dwMajorVersion = static_cast<uint32_t>(NumberOr(os, "major", 6, "os"));
-    version_.dwMinorVersion = static_cast<uint32_t>(NumberOr(os, "minor", 2, "os"));
-    version_.dwBuildNumber = static_cast<uint32_t>(NumberOr(os, "build", 9200, "os"));
-    version_.dwPlatformId = static_cast<uint32_t>(NumberOr(os, "platformId", 2, "os"));
+    version_.dwMajorVersion = U32Or(os, "major", 6, "os");
+    version_.dwMinorVersion = U32Or(os, "minor", 2, "os");
+    version_.dwBuildNumber = U32Or(os, "build", 9200, "os");
+    version_.dwPlatformId = U32Or(os, "platformId", 2, "os");
     version_.szCSDVersion = TruncateUtf16(TextOr(os, "servicePack", "", "os"), 127);
-    version_.wServicePackMajor = static_cast<uint16_t>(NumberOr(os, "servicePackMajor", 0, "os"));
-    version_.wServicePackMinor = static_cast<uint16_t>(NumberOr(os, "servicePackMinor", 0, "os"));
-    version_.wProductType = static_cast<uint8_t>(NumberOr(os, "productType", 1, "os"));
+    version_.wServicePackMajor = U16Or(os, "servicePackMajor", 0, "os");
+    version_.wServicePackMinor = U16Or(os, "servicePackMinor", 0, "os");
+    version_.wProductType = U8Or(os, "productType", 1, "os");
     extendedFails_ = BoolOr(os, "extendedFails", false, "os");
     fails_ = BoolOr(os, "fails", false, "os");
 
@@ -314,7 +319,7 @@ class SimSystem final : public System {
       if (!it->is_string()) throw FixtureError("environment." + it.key() + ": expected a text");
       environment_[it.key()] = it->get<std::string>();
     }
-    uiLanguage_ = static_cast<uint16_t>(NumberOr(root, "uiLanguage", 1033, "uiLanguage"));
+    uiLanguage_ = U16Or(root, "uiLanguage", 1033, "uiLanguage");
   }
 
   bool GetVersionExW(OSVERSIONINFOEXW* info) override {
@@ -381,6 +386,9 @@ SimMachine::SimMachine(const Json& root) : root_(root), parts_(std::make_unique<
   if (root_.contains("drives")) {
     const Json& list = root_["drives"];
     if (!list.is_array()) throw FixtureError("drives: expected a list");
+    if (list.size() > kMaxDrives)
+      throw FixtureError("drives: " + std::to_string(list.size()) + " drives, but the platform " +
+                         "shows at most " + std::to_string(kMaxDrives) + " disk interfaces");
     for (size_t i = 0; i < list.size(); ++i) {
       std::string where = "drives[" + std::to_string(i) + "]";
       if (!list[i].is_object()) throw FixtureError(where + ": expected an object");
@@ -421,7 +429,7 @@ SimMachine::SimMachine(const Json& root) : root_(root), parts_(std::make_unique<
       vol.fileSystem = TextOr(v, "fileSystem", "NTFS", where);
       vol.sizeBytes = NumberOr(v, "size", 0, where);
       vol.freeBytes = NumberOr(v, "free", 0, where);
-      vol.disk = static_cast<int32_t>(static_cast<int64_t>(NumberOr(v, "disk", -1, where)));
+      vol.disk = static_cast<int32_t>(IntegerOr(v, "disk", -1, -1, kMaxDiskNumber, where));
       std::string type = TextOr(v, "deviceType", "disk", where);
       if (type == "disk") {
         vol.deviceType = FILE_DEVICE_DISK;
@@ -430,7 +438,7 @@ SimMachine::SimMachine(const Json& root) : root_(root), parts_(std::make_unique<
       } else {
         throw FixtureError(where + ".deviceType: expected \"disk\" or \"cdrom\"");
       }
-      vol.partition = static_cast<uint32_t>(NumberOr(v, "partition", 1, where));
+      vol.partition = U32Or(v, "partition", 1, where);
       vol.offsetBytes = NumberOr(v, "offset", 1048576, where);
       vol.entry = v;
       volumes_.push_back(vol);
@@ -484,10 +492,10 @@ void SimMachine::LoadControllers() {
         std::string pw = where + ".pcie";
         CheckKeys(p, {"maxWidth", "maxSpeed", "currentWidth", "currentSpeed", "comment"}, pw);
         ctl.hasPcie = true;
-        ctl.pcieMaxWidth = static_cast<uint32_t>(NumberOr(p, "maxWidth", 0, pw));
-        ctl.pcieMaxSpeed = static_cast<uint32_t>(NumberOr(p, "maxSpeed", 0, pw));
-        ctl.pcieCurrentWidth = static_cast<uint32_t>(NumberOr(p, "currentWidth", 0, pw));
-        ctl.pcieCurrentSpeed = static_cast<uint32_t>(NumberOr(p, "currentSpeed", 0, pw));
+        ctl.pcieMaxWidth = U32Or(p, "maxWidth", 0, pw);
+        ctl.pcieMaxSpeed = U32Or(p, "maxSpeed", 0, pw);
+        ctl.pcieCurrentWidth = U32Or(p, "currentWidth", 0, pw);
+        ctl.pcieCurrentSpeed = U32Or(p, "currentSpeed", 0, pw);
       }
       ctl.entry = c;
       controllers_.push_back(ctl);
@@ -497,8 +505,9 @@ void SimMachine::LoadControllers() {
       const Json& entry = drives_[i]->Entry();
       int index = -1;
       if (entry.contains("controller") && !entry["controller"].is_null()) {
-        uint64_t v = ToNumber(entry["controller"], where);
-        if (v >= controllers_.size()) throw FixtureError(where + ": no such controller");
+        int64_t v = IntegerIn(entry["controller"], 0, INT32_MAX, where);
+        if (static_cast<size_t>(v) >= controllers_.size())
+          throw FixtureError(where + ": no such controller");
         index = static_cast<int>(v);
       }
       driveControllers_.push_back(index);
@@ -590,8 +599,26 @@ void SimMachine::ClearRequestLog() {
   for (const auto& d : drives_) d->ClearJournal();
 }
 
-LoadResult LoadMachineText(std::string_view text, const std::string& sourceName) {
+namespace {
+
+// The current directory, where relative names of the machine file land.
+std::string CurrentFolder() {
+  std::error_code ec;
+  std::filesystem::path cwd = std::filesystem::current_path(ec);
+  return ec ? std::string(".") : cwd.string();
+}
+
+// Loads a machine whose written files may go only into `folders`.
+LoadResult LoadMachineIn(std::string_view text, const std::string& sourceName,
+                         const std::vector<std::string>& folders) {
   LoadResult result;
+  // Checked before parsing: the parsed tree is copied recursively, so a
+  // deeply nested file would exhaust the stack.
+  std::string tooDeep = CheckNesting(text);
+  if (!tooDeep.empty()) {
+    result.error = sourceName + ": " + tooDeep;
+    return result;
+  }
   Json root;
   try {
     root = Json::parse(text.begin(), text.end(), nullptr, true, /*ignore_comments=*/true);
@@ -600,6 +627,7 @@ LoadResult LoadMachineText(std::string_view text, const std::string& sourceName)
     return result;
   }
   try {
+    CheckWrittenPaths(root, folders);
     result.machine = std::make_shared<SimMachine>(root);
   } catch (const FixtureError& e) {
     result.error = sourceName + ": " + e.what();
@@ -609,14 +637,23 @@ LoadResult LoadMachineText(std::string_view text, const std::string& sourceName)
   return result;
 }
 
+}  // namespace
+
+LoadResult LoadMachineText(std::string_view text, const std::string& sourceName) {
+  return LoadMachineIn(text, sourceName, {CurrentFolder()});
+}
+
 LoadResult LoadMachineFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return LoadResult{nullptr, path + ": cannot be read"};
-  std::stringstream ss;
-  ss << in.rdbuf();
-  LoadResult result = LoadMachineText(ss.str(), path);
+  std::string text, error;
+  if (!ReadMachineFileText(path, &text, &error)) return LoadResult{nullptr, error};
+  // The files the machine writes go to the current directory or beside the
+  // machine file, the folders the user chose for this run.
+  std::vector<std::string> folders{CurrentFolder()};
+  std::error_code ec;
+  std::filesystem::path own = std::filesystem::absolute(path, ec).parent_path();
+  if (!ec && own.string() != folders[0]) folders.push_back(own.string());
+  LoadResult result = LoadMachineIn(text, path, folders);
   if (result.machine) {
-    std::error_code ec;
     std::filesystem::path canonical = std::filesystem::weakly_canonical(path, ec);
     result.machine->SetSource(ec ? path : canonical.string());
   }

@@ -22,6 +22,9 @@ std::array<uint8_t, 32> Password(const std::string& text) {
   return p;
 }
 
+// Times given in seconds are kept in 32-bit milliseconds.
+constexpr int64_t kMaxSeconds = 0xFFFFFFFF / 1000;
+
 uint64_t Fnv1a(const std::string& text) {
   uint64_t h = 1469598103934665603ull;
   for (unsigned char c : text) h = (h ^ c) * 1099511628211ull;
@@ -136,7 +139,7 @@ void SataDrive::LoadSmart(const Json& entry, const std::string& where) {
                     "comment"},
             at);
   smartEnabled_ = BoolOr(smart, "enabled", smartEnabled_, at);
-  smartRevision_ = static_cast<uint16_t>(NumberOr(smart, "revision", 0x0010, at));
+  smartRevision_ = U16Or(smart, "revision", 0x0010, at);
   auto page = [&](const char* key) -> std::optional<std::array<uint8_t, 512>> {
     if (!smart.contains(key)) return std::nullopt;
     std::vector<uint8_t> b = ToBytes(smart[key], at + "." + key);
@@ -202,7 +205,9 @@ void SataDrive::LoadSmart(const Json& entry, const std::string& where) {
       std::string bat = at + ".bytes[" + std::to_string(i) + "]";
       const Json& b = bytes[i];
       CheckKeys(b, {"offset", "text", "hex", "comment"}, bat);
-      uint64_t offset = NumberOr(b, "offset", 512, bat);
+      // Checked on its own first, so a huge or negative offset cannot wrap
+      // around in the sum below.
+      uint64_t offset = static_cast<uint64_t>(IntegerOr(b, "offset", 512, 0, 511, bat));
       std::vector<uint8_t> data;
       if (b.contains("text")) {
         std::string t = TextOr(b, "text", "", bat);
@@ -258,9 +263,10 @@ void SataDrive::LoadSecurity(const Json& entry, const std::string& where) {
     identify_[90] = static_cast<uint16_t>(v);
   }
   if (s.contains("eraseSeconds"))
-    eraseMs_ = static_cast<uint32_t>(NumberOr(s, "eraseSeconds", 0, at) * 1000);
+    eraseMs_ = static_cast<uint32_t>(IntegerOr(s, "eraseSeconds", 0, 0, kMaxSeconds, at) * 1000);
   if (s.contains("enhancedEraseSeconds"))
-    enhancedEraseMs_ = static_cast<uint32_t>(NumberOr(s, "enhancedEraseSeconds", 0, at) * 1000);
+    enhancedEraseMs_ =
+        static_cast<uint32_t>(IntegerOr(s, "enhancedEraseSeconds", 0, 0, kMaxSeconds, at) * 1000);
 }
 
 void SataDrive::LoadRest(const Json& entry, const std::string& where) {
@@ -292,7 +298,7 @@ void SataDrive::LoadRest(const Json& entry, const std::string& where) {
       std::memcpy(id.data(), text.data(), text.size());
       configId_ = id;
     }
-    sctBusyReads_ = static_cast<uint32_t>(NumberOr(s, "busyReads", 1, at));
+    sctBusyReads_ = U32Or(s, "busyReads", 1, at);
     identify_[206] |= 0x0001;  // SCT command transport
   }
 
@@ -302,8 +308,10 @@ void SataDrive::LoadRest(const Json& entry, const std::string& where) {
     CheckKeys(t, {"shortSeconds", "extendedSeconds", "result", "endsAfterSeconds", "status",
                   "comment"},
               at);
-    shortTestMs_ = static_cast<uint32_t>(NumberOr(t, "shortSeconds", 120, at) * 1000);
-    extendedTestMs_ = static_cast<uint32_t>(NumberOr(t, "extendedSeconds", 600, at) * 1000);
+    shortTestMs_ =
+        static_cast<uint32_t>(IntegerOr(t, "shortSeconds", 120, 0, kMaxSeconds, at) * 1000);
+    extendedTestMs_ =
+        static_cast<uint32_t>(IntegerOr(t, "extendedSeconds", 600, 0, kMaxSeconds, at) * 1000);
     if (shortTestMs_ == 0 || extendedTestMs_ == 0)
       throw FixtureError(at + ": a self-test takes at least one second");
     uint64_t result = NumberOr(t, "result", 0, at);
@@ -312,7 +320,8 @@ void SataDrive::LoadRest(const Json& entry, const std::string& where) {
     testResult_ = static_cast<uint8_t>(result);
     testStatus_ = static_cast<uint8_t>(status);
     if (t.contains("endsAfterSeconds"))
-      testEndsAfterMs_ = static_cast<uint32_t>(NumberOr(t, "endsAfterSeconds", 0, at) * 1000);
+      testEndsAfterMs_ =
+          static_cast<uint32_t>(IntegerOr(t, "endsAfterSeconds", 0, 0, kMaxSeconds, at) * 1000);
   }
 
   if (entry.contains("microcode")) {
@@ -325,7 +334,7 @@ void SataDrive::LoadRest(const Json& entry, const std::string& where) {
     rule.size = std::max<uint64_t>(1, NumberOr(m, "size", 1, at));
     rule.contains = TextOr(m, "contains", "", at);
     if (m.contains("abortAtOffset"))
-      rule.abortAtOffset = static_cast<uint32_t>(NumberOr(m, "abortAtOffset", 0, at));
+      rule.abortAtOffset = U32Or(m, "abortAtOffset", 0, at);
     microcode_ = rule;
   }
 
@@ -345,8 +354,10 @@ void SataDrive::LoadRest(const Json& entry, const std::string& where) {
       if (!words.is_object()) throw FixtureError(at + ".words32: expected an object");
       for (auto it = words.begin(); it != words.end(); ++it) {
         std::string wat = at + ".words32." + it.key();
+        // A key such as "-1" reads as a huge number; the bound is checked
+        // without adding to it, so it cannot wrap.
         uint64_t offset = ToNumber(Json(it.key()), wat);
-        if (offset + 4 > kVendorDataSize) throw FixtureError(wat + ": outside the 8192 bytes");
+        if (offset > kVendorDataSize - 4) throw FixtureError(wat + ": outside the 8192 bytes");
         uint64_t value = ToNumber(*it, wat);
         if (value > 0xFFFFFFFFull) throw FixtureError(wat + ": not a 32-bit value");
         PutLE32(&vendorData_[offset], static_cast<uint32_t>(value));

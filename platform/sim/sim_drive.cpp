@@ -44,7 +44,7 @@ void CheckDriveKeys(const Json& entry, const std::string& where,
 
 SimDrive::SimDrive(SimMachine& machine, const Json& entry, const std::string& where)
     : machine_(machine), entry_(entry), where_(where) {
-  index_ = static_cast<int32_t>(NumberOr(entry, "index", 0, where));
+  index_ = static_cast<int32_t>(IntegerOr(entry, "index", 0, 0, kMaxDiskNumber, where));
   std::string kind = TextOr(entry, "kind", "sata", where);
   bus_ = TextOr(entry, "bus", kind == "nvme" ? "nvme" : "sata", where);
   if (bus_ != "sata" && bus_ != "nvme" && bus_ != "usb" && bus_ != "scsi")
@@ -53,7 +53,7 @@ SimDrive::SimDrive(SimMachine& machine, const Json& entry, const std::string& wh
   serial_ = TextOr(entry, "serial", "SIM" + std::to_string(index_), where);
   firmware_ = TextOr(entry, "firmware", "SIM1.0", where);
   sizeBytes_ = NumberOr(entry, "size", 256060514304ull, where);
-  scsiPort_ = static_cast<int32_t>(NumberOr(entry, "scsiPort", index_, where));
+  scsiPort_ = static_cast<int32_t>(IntegerOr(entry, "scsiPort", index_, 0, 255, where));
   present_ = BoolOr(entry, "present", true, where);
 
   // PnP identifier and interface path: given, or derived the way the
@@ -89,13 +89,18 @@ SimDrive::SimDrive(SimMachine& machine, const Json& entry, const std::string& wh
       Fault fault;
       fault.form = TextOr(f, "form", "", w);
       if (fault.form.empty()) throw FixtureError(w + ".form: required");
-      if (f.contains("command")) fault.command = static_cast<uint8_t>(ToNumber(f["command"], w));
-      if (f.contains("feature")) fault.feature = static_cast<uint8_t>(ToNumber(f["feature"], w));
-      if (f.contains("opcode")) fault.opcode = static_cast<uint32_t>(ToNumber(f["opcode"], w));
+      if (f.contains("command"))
+        fault.command = static_cast<uint8_t>(IntegerIn(f["command"], 0, 0xFF, w + ".command"));
+      if (f.contains("feature"))
+        fault.feature = static_cast<uint8_t>(IntegerIn(f["feature"], 0, 0xFF, w + ".feature"));
+      if (f.contains("opcode"))
+        fault.opcode = static_cast<uint32_t>(IntegerIn(f["opcode"], 0, 0xFFFFFFFF, w + ".opcode"));
       fault.effect = ParseEffect(TextOr(f, "effect", "fail", w), w);
-      fault.error = static_cast<uint32_t>(NumberOr(f, "error", platform::ERROR_GEN_FAILURE, w));
-      fault.bytes = static_cast<uint32_t>(NumberOr(f, "bytes", 0, w));
-      fault.remaining = static_cast<int>(static_cast<int64_t>(NumberOr(f, "times", -1, w)));
+      fault.error = static_cast<uint32_t>(
+          IntegerOr(f, "error", platform::ERROR_GEN_FAILURE, 0, 0xFFFFFFFF, w));
+      fault.bytes = U32Or(f, "bytes", 0, w);
+      // -1: every time.
+      fault.remaining = static_cast<int>(IntegerOr(f, "times", -1, -1, INT32_MAX, w));
       faults_.push_back(fault);
     }
   }

@@ -120,6 +120,14 @@ class SimDrive {
   std::vector<RequestRecord> journal_;
 };
 
+// The largest disk number a machine file may give a drive ("index"): the
+// device names are formatted from it and the platform numbers its disks
+// from 0 upwards, so larger numbers only serve to overflow.
+inline constexpr int64_t kMaxDiskNumber = 9999;
+// The most drives a machine may hold: discovery examines at most 80
+// device interfaces.
+inline constexpr size_t kMaxDrives = 80;
+
 // Keys of the drive object that SimDrive itself reads; kinds add their own.
 inline constexpr std::initializer_list<const char*> kCommonDriveKeys = {
     "kind", "bus", "index", "interfacePath", "pnpDeviceId", "size", "scsiPort", "model",

@@ -79,8 +79,7 @@ SimDiskpart::SimDiskpart(SimMachine& machine) : machine_(machine) {
   const std::string where = "diskpart";
   CheckKeys(section, {"fails", "error", "banner", "disks", "comment"}, where);
   startFails_ = BoolOr(section, "fails", false, where);
-  startError_ =
-      static_cast<uint32_t>(NumberOr(section, "error", platform::ERROR_FILE_NOT_FOUND, where));
+  startError_ = U32Or(section, "error", platform::ERROR_FILE_NOT_FOUND, where);
   if (section.contains("banner")) {
     hasBanner_ = true;
     banner_ = section["banner"].is_string() && section["banner"].get<std::string>().empty()

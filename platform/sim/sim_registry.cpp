@@ -283,8 +283,8 @@ void SimRegistry::Seed(const Json& root) {
       fault.value = TextOr(f, "value", "", w);
       fault.error = static_cast<LSTATUS>(NumberOr(f, "error", ERROR_ACCESS_DENIED, w));
       if (fault.error == 0) throw FixtureError(w + ".error: expected a failing status");
-      fault.skip = static_cast<int>(NumberOr(f, "skip", 0, w));
-      fault.times = static_cast<int>(static_cast<int64_t>(NumberOr(f, "times", -1, w)));
+      fault.skip = static_cast<int>(IntegerOr(f, "skip", 0, 0, INT32_MAX, w));
+      fault.times = static_cast<int>(IntegerOr(f, "times", -1, -1, INT32_MAX, w));
       faults_.push_back(fault);
     }
   }

@@ -75,9 +75,8 @@ SimDeviceTree::SimDeviceTree(SimMachine& machine) {
   classDevsFails_ = BoolOr(tree, "classDevsFails", false, "deviceTree");
   Json rescan = tree.value("rescan", Json::object());
   CheckKeys(rescan, {"locate", "reenumerate", "comment"}, "deviceTree.rescan");
-  locateResult_ = static_cast<uint32_t>(NumberOr(rescan, "locate", CR_SUCCESS, "deviceTree.rescan"));
-  reenumerateResult_ =
-      static_cast<uint32_t>(NumberOr(rescan, "reenumerate", CR_SUCCESS, "deviceTree.rescan"));
+  locateResult_ = U32Or(rescan, "locate", CR_SUCCESS, "deviceTree.rescan");
+  reenumerateResult_ = U32Or(rescan, "reenumerate", CR_SUCCESS, "deviceTree.rescan");
 
   for (const SimController& c : machine.Controllers()) {
     if (c.type != "scsi") continue;  // IDE/AHCI controllers are not in the storage-adapter class

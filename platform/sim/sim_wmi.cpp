@@ -296,8 +296,8 @@ wql::CallFault ReadCallFault(const Json& f, const char* key, const std::string& 
   if (it->is_object()) {
     CheckKeys(*it, {"error", "skip", "times", "comment"}, w);
     out.error = static_cast<HRESULT>(NumberOr(*it, "error", static_cast<uint32_t>(E_FAIL), w));
-    out.skip = static_cast<int>(NumberOr(*it, "skip", 0, w));
-    out.times = static_cast<int>(static_cast<int64_t>(NumberOr(*it, "times", -1, w)));
+    out.skip = static_cast<int>(IntegerOr(*it, "skip", 0, 0, INT32_MAX, w));
+    out.times = static_cast<int>(IntegerOr(*it, "times", -1, -1, INT32_MAX, w));
   } else {
     out.error = static_cast<HRESULT>(ToNumber(*it, w));
   }
@@ -341,8 +341,8 @@ wql::FaultPlan ReadFaults(const Json& root) {
           NumberOr(q, "error", static_cast<uint32_t>(WBEM_E_FAILED), w + ".error"));
       if (qf.effect == wql::QueryFault::Effect::Fail && qf.error >= 0)
         throw FixtureError(w + ".error: expected a failing HRESULT such as \"0x80041001\"");
-      qf.skip = static_cast<int>(NumberOr(q, "skip", 0, w));
-      qf.times = static_cast<int>(static_cast<int64_t>(NumberOr(q, "times", -1, w)));
+      qf.skip = static_cast<int>(IntegerOr(q, "skip", 0, 0, INT32_MAX, w));
+      qf.times = static_cast<int>(IntegerOr(q, "times", -1, -1, INT32_MAX, w));
       plan.queries.push_back(qf);
     }
   }
@@ -376,10 +376,8 @@ SimSystemInfo ReadSystemSection(const Json& root) {
   s.osName = TextOr(sys, "osName", s.osName, where);
   s.osVersion = TextOr(sys, "osVersion", s.osVersion, where);
   s.processor = TextOr(sys, "processor", s.processor, where);
-  s.processors = static_cast<int>(NumberOr(sys, "processors", 1, where));
-  if (s.processors < 0 || s.processors > 64)
-    throw FixtureError(where + ".processors: expected 0 to 64");
-  s.addressWidth = static_cast<int32_t>(NumberOr(sys, "addressWidth", 64, where));
+  s.processors = static_cast<int>(IntegerOr(sys, "processors", 1, 0, 64, where));
+  s.addressWidth = static_cast<int32_t>(IntegerOr(sys, "addressWidth", 64, 0, 64, where));
   if (sys.contains("board")) {
     const Json& b = sys["board"];
     CheckKeys(b, {"manufacturer", "product", "comment"}, where + ".board");

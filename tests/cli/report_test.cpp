@@ -68,5 +68,19 @@ TEST_F(ReportCommandTest, JsonAndFailures) {
   EXPECT_NE(r.err.find("expected the path of the report file"), std::string::npos);
 }
 
+TEST_F(ReportCommandTest, NoUsableDriveWritesTheReportAndSaysWhy) {
+  // Only a USB disk: the report is written (it holds the system's details),
+  // but a report without drives is not what the command is for.
+  nlohmann::json machine = nlohmann::json::parse(test::ReadFile(Dir() + "/machine.json"));
+  machine["drives"] = nlohmann::json::parse(R"([{"index": 0, "bus": "usb"}])");
+  machine.erase("controllers");
+  test::WriteFile(Dir() + "/machine.json", machine.dump());
+  test::CliResult r = Run({"report", "r.log"});
+  EXPECT_EQ(r.status, 2) << r.err;
+  EXPECT_NE(r.err.find("zelvane: no usable drive"), std::string::npos) << r.err;
+  EXPECT_NE(test::ReadFile(Dir() + "/r.log").find("There are 0 disk drives attached.\r\n"),
+            std::string::npos);
+}
+
 }  // namespace
 }  // namespace zel

@@ -1,6 +1,7 @@
 // End-to-end tests of the built zelvane program: list and info on the demo
 // machine in text and JSON, the same values in both, and the error exits.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -282,6 +283,45 @@ TEST_F(ZelvaneTest, ErrorsEndWithStatusTwoAndAMessage) {
   }
   // The trace log of a run on a machine file lies beside its program.
   EXPECT_TRUE(std::filesystem::exists(dir_ + "/zelvane.log"));
+}
+
+TEST_F(ZelvaneTest, HostileMachineFilesAreRefusedWithoutHarm) {
+  // The run happens in run/; victim/ holds files the user may write but
+  // this run did not choose.
+  namespace fs = std::filesystem;
+  fs::create_directories(dir_ + "/run");
+  fs::create_directories(dir_ + "/victim");
+  test::WriteFile(dir_ + "/victim/prog.log", "keep");
+  test::WriteFile(dir_ + "/victim/settings.txt", "keep");
+  test::WriteFile(dir_ + "/run/hostile.json",
+                  "{\"program\": {\"path\": \"" + dir_ + "/victim/prog.exe\"}, "
+                  "\"registry\": {\"file\": \"../victim/settings.txt\"}}");
+  test::WriteFile(dir_ + "/run/registry.json",
+                  R"({"registry": {"file": "../victim/settings.txt"}})");
+  ASSERT_EQ(::mkfifo((dir_ + "/run/fifo.json").c_str(), 0600), 0);
+  struct Case {
+    std::string machine;
+    const char* message;
+  } cases[] = {
+      {"hostile.json", "hostile.json: program.path: the trace log and result files beside the program would be written in"},
+      {"registry.json", "registry.json: registry.file: the registry would be written in ../victim, outside"},
+      // Used to wait for a writer for ever, and to read without end.
+      {"fifo.json", "fifo.json: not a regular file"},
+      {"/dev/zero", "/dev/zero: not a regular file"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.machine);
+    std::string command = "cd '" + dir_ + "/run' && timeout 20 '" ZEL_BIN_DIR "/zelvane' --machine '" +
+                          c.machine + "' list > out.txt 2> err.txt";
+    int raw = std::system(command.c_str());
+    EXPECT_EQ(WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, 2);
+    EXPECT_EQ(test::ReadFile(dir_ + "/run/out.txt"), "");
+    EXPECT_NE(test::ReadFile(dir_ + "/run/err.txt").find(c.message), std::string::npos)
+        << test::ReadFile(dir_ + "/run/err.txt");
+  }
+  EXPECT_EQ(test::ReadFile(dir_ + "/victim/prog.log"), "keep");
+  EXPECT_EQ(test::ReadFile(dir_ + "/victim/settings.txt"), "keep");
+  EXPECT_FALSE(fs::exists(dir_ + "/victim/settings.txt.tmp"));
 }
 
 }  // namespace

@@ -94,9 +94,10 @@ TEST_F(DiskInterfaces, PathLengthsAgainstTheDetailBufferAndThePathLimit) {
     int32_t count;       // interfaces returned (of three, the long one in the middle)
     size_t storedChars;  // what the long one keeps
   } cases[] = {
-      {256, 3, 256},
-      {257, 3, 256},  // cut to the path limit
-      {509, 3, 256},  // the longest detail that fits
+      {255, 3, 255},
+      {256, 3, 255},  // cut to the path limit: 256 characters with the NUL
+      {257, 3, 255},
+      {509, 3, 255},  // the longest detail that fits
       {510, 1, 0},    // does not fit: the enumeration ends there
   };
   for (const Case& c : cases) {

@@ -46,6 +46,17 @@ TEST_F(ZelvaneDvtTest, JsonGivesTheCountsAndTheResult) {
   EXPECT_FALSE(doc["files"].contains("pass"));
 }
 
+TEST_F(ZelvaneDvtTest, JsonOfANameThatIsNotUtf8HasReplacementCharacters) {
+  // A criteria file whose name holds the Latin-1 byte E9: the result files
+  // are written and the document is printed, the byte as U+FFFD.
+  CopyFixture("dvt/ZelvaneDvtPass.txt", "crit\xE9.txt");
+  ProgramRun run = Cli({"--machine", machine_, "--json", "dvt", "0", "--criteria", "crit\xE9.txt"});
+  EXPECT_EQ(run.status, 0) << run.err;
+  nlohmann::json doc = nlohmann::json::parse(run.out);
+  EXPECT_EQ(doc["criteria"], "crit\xEF\xBF\xBD.txt");
+  EXPECT_EQ(doc["result"], "passed");
+}
+
 TEST_F(ZelvaneDvtTest, RunsThatCannotTakePlaceSayWhy) {
   // No criteria file: the JSON document stays the only thing on standard output.
   ProgramRun run = Cli({"--machine", machine_, "--json", "dvt", "0"});

@@ -333,17 +333,24 @@ TEST_F(DiscoveryTest, AtaDrivesWhosePagesCannotBeReadAreLeftOut) {
 }
 
 TEST_F(DiscoveryTest, TheEightyFirstInterfaceIsNotExamined) {
+  // A machine holds at most 80 drives; an interface of no disk placed first
+  // makes the last drive's interface the 81st.
   std::string drives;
-  for (int i = 0; i < 81; ++i) drives += (i ? ", " : "") + std::string("{\"index\": ") + std::to_string(i) + "}";
-  UseMachine("{\"drives\": [" + drives + "]}");
+  for (int i = 0; i < 80; ++i) drives += (i ? ", " : "") + std::string("{\"index\": ") + std::to_string(i) + "}";
+  UseMachine("{\"drives\": [" + drives + "], \"deviceTree\": {\"interfaces\": [" +
+             R"({"path": "\\\\?\\scsi#disk&ven_none&prod_phantom#1&0&0&0#{53f56307-b6bf-11d0-94f2-00a0c91efb8b}", "position": 0}]}})");
   PhysicalDriveTable table = Discover();
-  EXPECT_EQ(table.size(), 80u);
-  EXPECT_EQ(table.back().PhysicalDriveIndex, 79);
-  EXPECT_TRUE(Untouched(80));
+  EXPECT_EQ(table.size(), 79u);
+  EXPECT_EQ(table.back().PhysicalDriveIndex, 78);
+  EXPECT_TRUE(Untouched(79));
   std::vector<std::string> lines = TraceLines();
-  EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
-                          [](const std::string& l) { return StartsWith(l, "UpdatePhysicalDrivesInfo():DevicePath:"); }),
-            80);
+  auto count = [&](const char* start) {
+    return std::count_if(lines.begin(), lines.end(), [&](const std::string& l) {
+      return StartsWith(l, start) && l.find("matches no disk") == std::string::npos;
+    });
+  };
+  EXPECT_EQ(count("SetupDiGetInterfaceDeviceDetail-DevicePath:"), 80);
+  EXPECT_EQ(count("UpdatePhysicalDrivesInfo():DevicePath:"), 80);
 }
 
 TEST_F(DiscoveryTest, EachInterfaceGetsTheDiskWhoseWholeIdentifierItHolds) {

@@ -195,6 +195,29 @@ TEST_F(SystemReportTest, SataDriveOnAGptDisk) {
   EXPECT_EQ(FindLine(block, "MBR Table"), -1);
 }
 
+TEST_F(SystemReportTest, TemperatureLineShowsTheRecordsTemperature) {
+  // The value decoded when the pages were read: the last temperature
+  // attribute wins, and a drive without one shows 0 (not the "no reading"
+  // value 65535 of the health page).
+  UseMachine(R"({"drives": [
+    {"index": 0, "smart": {"attributes": [{"id": 9, "raw": 100}]}},
+    {"index": 1, "smart": {"attributes": [{"id": 194, "raw": 44}, {"id": 190, "raw": 30}]}},
+    {"index": 2, "model": "SAMSUNG SV0802N", "smart": {"attributes": [{"id": 194, "raw": 300}]}}]})");
+  const std::vector<std::string> lines = CrLfLines(Export());
+  const struct {
+    int disk;
+    const char* line;
+  } cases[] = {
+      {0, "Temperature: 0 degree C"},
+      {1, "Temperature: 30 degree C"},
+      {2, "Temperature: 30 degree C"},  // 300 tenths of a degree for this model
+  };
+  for (const auto& c : cases) {
+    const std::vector<std::string> block = DriveBlock(lines, c.disk);
+    EXPECT_GE(FindLine(block, c.line), 0) << "disk " << c.disk;
+  }
+}
+
 TEST_F(SystemReportTest, MbrDiskWithAMaximumLbaBeyond32Bits) {
   const std::vector<std::string> block = DriveBlock(CrLfLines(Export()), 1);
   // 7,814,037,168 sectors: in full, not its low 32 bits.
