@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
+#include <string>
 
 namespace zel::linuxbackend {
 
@@ -106,14 +107,41 @@ std::vector<std::string> HostFiles::List(std::string_view machinePath) const {
   return names;
 }
 
-std::optional<std::string> HostFiles::Resolve(std::string_view machinePath) const {
+namespace {
+
+// The path with every link resolved by the kernel in one walk: opened
+// without being read (O_PATH), then named by the process's descriptor link.
+// realpath() asks readlink of every component instead, which fails for
+// each one that is no link: a dozen calls for one sysfs path.
+std::optional<std::string> RealPath(const std::string& path) {
+  int fd = ::open(path.c_str(), O_PATH | O_CLOEXEC);
+  if (fd >= 0) {
+    char buf[PATH_MAX];
+    ssize_t n = ::readlink(("/proc/self/fd/" + std::to_string(fd)).c_str(), buf, sizeof buf);
+    ::close(fd);
+    // Without procfs (or for a name the kernel marks as deleted) the slow way.
+    if (n > 0 && n < static_cast<ssize_t>(sizeof buf) && buf[0] == '/') {
+      std::string real(buf, static_cast<size_t>(n));
+      if (!real.ends_with(" (deleted)")) return real;
+    }
+  } else if (errno == ENOENT || errno == ENOTDIR || errno == ELOOP) {
+    return std::nullopt;
+  }
   char buf[PATH_MAX];
-  if (!::realpath(Path(machinePath).c_str(), buf)) return std::nullopt;
-  std::string real = buf;
+  if (!::realpath(path.c_str(), buf)) return std::nullopt;
+  return std::string(buf);
+}
+
+}  // namespace
+
+std::optional<std::string> HostFiles::Resolve(std::string_view machinePath) const {
+  std::optional<std::string> resolved = RealPath(Path(machinePath));
+  if (!resolved) return std::nullopt;
+  std::string real = *resolved;
   if (root_.empty()) return real;
-  char rootBuf[PATH_MAX];
-  if (!::realpath(root_.c_str(), rootBuf)) return std::nullopt;
-  std::string rootReal = rootBuf;
+  std::optional<std::string> rootResolved = RealPath(root_);
+  if (!rootResolved) return std::nullopt;
+  std::string rootReal = *rootResolved;
   if (real == rootReal) return std::string("/");
   if (real.compare(0, rootReal.size() + 1, rootReal + "/") != 0) return std::nullopt;
   return real.substr(rootReal.size());
