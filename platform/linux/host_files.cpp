@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 
 namespace zel::linuxbackend {
@@ -75,9 +76,25 @@ std::optional<std::string> HostFiles::Read(std::string_view machinePath) const {
 }
 
 std::string HostFiles::Attribute(std::string_view machinePath) const {
-  std::optional<std::string> text = Read(machinePath);
-  if (!text) return std::string();
-  std::string line = text->substr(0, text->find('\n'));
+  // Only the first line is wanted: reading stops at the first read that has
+  // it, which for a sysfs attribute is the first one (no read for the end).
+  int fd = ::open(Path(machinePath).c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return std::string();
+  std::string text;
+  char buf[4096];
+  for (;;) {
+    ssize_t n = ::read(fd, buf, sizeof buf);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) {
+      ::close(fd);
+      return std::string();
+    }
+    if (n == 0) break;
+    text.append(buf, static_cast<size_t>(n));
+    if (std::memchr(buf, '\n', static_cast<size_t>(n)) || text.size() > (1u << 20)) break;
+  }
+  ::close(fd);
+  std::string line = text.substr(0, text.find('\n'));
   while (!line.empty() && (line.back() == ' ' || line.back() == '\r' || line.back() == '\t' ||
                            line.back() == '\0'))
     line.pop_back();

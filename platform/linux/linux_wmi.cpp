@@ -149,7 +149,8 @@ std::string DiskModelText(const HostFiles& files, const LinuxDisk& d) {
 namespace {
 
 wql::StorageInventory::Disk DiskObjectsOf(const HostFiles& files, const LinuxDisk& d,
-                                         const std::vector<StorageController>& controllers) {
+                                         const std::vector<StorageController>& controllers,
+                                         const std::string& kernelRelease) {
   wql::StorageInventory::Disk disk;
   disk.index = d.number;
   disk.pnpDeviceId = d.pnpDeviceId;
@@ -168,7 +169,7 @@ wql::StorageInventory::Disk DiskObjectsOf(const HostFiles& files, const LinuxDis
   disk.external = d.bus == DiskBus::Usb || d.removable;
   disk.service = d.bus == DiskBus::Nvme ? "nvme" : "sd";
   disk.driverProvider = "Linux";
-  disk.driverVersion = files.Attribute("/proc/sys/kernel/osrelease");
+  disk.driverVersion = kernelRelease;
   // The controller behind the disk, when it is a storage controller (a USB
   // disk's host controller is none).
   for (size_t i = 0; i < controllers.size(); ++i)
@@ -218,8 +219,9 @@ std::shared_ptr<ObjectModel> BuildLinuxObjectModel(std::shared_ptr<const LinuxMa
                         wql::StorageInventory storage;
                         for (const StorageController& c : controllers)
                           storage.controllers.push_back(ControllerObjectsOf(c));
+                        const std::string release = files.Attribute("/proc/sys/kernel/osrelease");
                         for (const LinuxDisk& d : machine->Disks().disks)
-                          storage.disks.push_back(DiskObjectsOf(files, d, controllers));
+                          storage.disks.push_back(DiskObjectsOf(files, d, controllers, release));
                         wql::AddStorageDevices(m, storage);
                       });
   model->FillOnDemand({"Win32_LogicalDisk"}, [machine](ObjectModel& m) {
