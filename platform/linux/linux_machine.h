@@ -26,13 +26,12 @@ class LinuxMachine {
   const LinuxPlatformOptions& Options() const { return options_; }
   // The disks as sysfs shows them now. One command asks many times (each
   // device opened, each management connection), so a scan is kept and
-  // handed out again while it is young (ScanLifetime) and no device event
-  // happened since (the kernel's count of them, else the names in
-  // /sys/block); a disk that comes or goes is so seen at once. The rescan
-  // drops the kept scans.
+  // handed out again while it is young (ScanLifetime) and the names in
+  // /sys/block are still the same; a disk that comes or goes changes them,
+  // so it is seen at once. The rescan drops the kept scans.
   DiskScan Disks() const;
-  // The storage controllers, kept the same way (the names looked at are
-  // those in /sys/bus/pci/devices).
+  // The storage controllers, kept the same way (while the names in
+  // /sys/bus/pci/devices are the same).
   std::vector<StorageController> Controllers() const;
   void ForgetScans() const;
   static constexpr std::chrono::milliseconds ScanLifetime{2000};
@@ -45,7 +44,7 @@ class LinuxMachine {
  private:
   template <typename T>
   struct Kept {
-    std::vector<std::string> names;  // the event count or the folder's names when it was made
+    std::vector<std::string> names;  // the folder's names when it was made
     std::chrono::steady_clock::time_point madeAt;
     std::optional<T> value;
   };

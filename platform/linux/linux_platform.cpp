@@ -52,16 +52,10 @@ const char* BusOf(const LinuxDisk& d) { return d.bus == DiskBus::Nvme ? "nvme" :
 
 template <typename T, typename Scan>
 T LinuxMachine::KeptOrFresh(Kept<T>& kept, const char* folder, Scan scan) const {
-  // The kernel counts every device event (a disk or function added,
-  // removed or changed); where it shows the count, the count says whether
-  // anything changed, else the folder's names do.
-  std::vector<std::string> names;
-  std::string events = files_.Attribute("/sys/kernel/uevent_seqnum");
-  if (!events.empty()) {
-    names.push_back("events " + events);
-  } else {
-    names = files_.List(folder);
-  }
+  // Not the kernel's count of device events: udev makes a "change" event
+  // each time a device opened for writing is closed, so every drive command
+  // would count as a change.
+  std::vector<std::string> names = files_.List(folder);
   auto now = std::chrono::steady_clock::now();
   std::lock_guard<std::mutex> lock(scansMutex_);
   if (kept.value && kept.names == names && now - kept.madeAt < ScanLifetime) return *kept.value;
