@@ -34,7 +34,7 @@ class LinuxMachine {
   // /sys/bus/pci/devices are the same).
   std::vector<StorageController> Controllers() const;
   void ForgetScans() const;
-  static constexpr std::chrono::milliseconds ScanLifetime{2000};
+  static constexpr std::chrono::milliseconds ScanLifetime{10000};
   // The path to open for a device node of the machine ("/dev/sda").
   std::string DevicePath(const std::string& node) const { return files_.Path(node); }
   const LinuxTransports& Transports() const {
