@@ -39,6 +39,7 @@ awk '
   }
   $1 == "time" { all[$3] = all[$3] " " $4; round[$3, $2] = round[$3, $2] " " $4; names[$3] = 1; rounds[$2] = 1; next }
   $1 == "strace-total" { calls = $2; next }
+  $1 == "strace-clock" { clocks = $2 + 0; next }
   $1 == "strace:" { next }
   { print "guest: " $0 }
   END {
@@ -48,7 +49,7 @@ awk '
       for (r = 1; r <= 3; r++) line = line sprintf(" %.1f", median(round[c, r]))
       print line ")"
     }
-    print "system calls of zelvane info 0: " calls
+    print "system calls of zelvane info 0: " calls " (" clocks " of them clock reads)"
     printf "ratio info 0: %.2f\n", median(all["info-0"]) / median(all["smartctl-sda"])
     printf "ratio info 1: %.2f\n", median(all["info-1"]) / median(all["smartctl-nvme0"])
   }' "$OUT"
