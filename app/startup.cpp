@@ -310,7 +310,7 @@ int CQuarn_SSDZelvApp::InitInstance(AppState& state, const std::vector<std::stri
   SetLogLevel(1);
   // A second instance ends here, before it writes any line: its first line
   // would empty the trace log of the instance that runs.
-  if (Current().Procs().FindWindowTitle(kMainWindowTitle)) return kExitCouldNotRun;
+  if (Current().Windows().FindWindowW(kMainWindowTitle) != 0) return kExitCouldNotRun;
 
   // The common controls and the framework's settings key (kFrameworkSettingsKey)
   // belong to the window toolkit, which sets them up when it builds the window.

@@ -1,5 +1,5 @@
-// The string table of the user-interface texts, keyed by their identifiers.
-// English entries; a language without an entry falls back to English.
+// The English text of a string-table entry, for the faces that show English
+// only (the command line, start-up messages). The table: app/dialog/string_table.h.
 #pragma once
 
 #include <string>

@@ -44,6 +44,7 @@ inline constexpr uint32_t ERROR_IO_DEVICE = 1117;
 inline constexpr uint32_t ERROR_NO_MEDIA_IN_DRIVE = 1112;
 inline constexpr uint32_t ERROR_DEVICE_NOT_CONNECTED = 1167;
 inline constexpr uint32_t ERROR_NOT_FOUND = 1168;
+inline constexpr uint32_t ERROR_INVALID_WINDOW_HANDLE = 1400;
 inline constexpr uint32_t ERROR_TIMEOUT = 1460;
 
 // The calling thread's last-error value, as the platform keeps it per thread.

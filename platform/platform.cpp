@@ -1,5 +1,7 @@
 #include "platform/platform.h"
 
+#include "platform/titled_windows.h"
+
 #include <ctime>
 #include <mutex>
 
@@ -19,6 +21,7 @@ class NullPlatform final : public Platform, DeviceIo, System, DeviceTree, Com, R
   Com& Wmi() override { return *this; }
   Registry& Reg() override { return *this; }
   Processes& Procs() override { return *this; }
+  WindowMessages& Windows() override { return windows_; }
 
   HANDLE CreateFileW(const std::string&, uint32_t, uint32_t, uint32_t, uint32_t) override {
     SetLastError(ERROR_FILE_NOT_FOUND);
@@ -110,14 +113,26 @@ class NullPlatform final : public Platform, DeviceIo, System, DeviceTree, Com, R
     SetLastError(ERROR_FILE_NOT_FOUND);
     return false;
   }
-  bool FindWindowTitle(const std::string&) override { return false; }
-  std::intptr_t ShowWindowTitle(const std::string&) override { return 0; }
-  void HideWindowTitle(std::intptr_t) override {}
   std::intptr_t CreateMutexW(const std::string&) override { return 0; }
+
+ private:
+  // No window can be shown, so none is found and nothing is posted.
+  TitledWindows windows_{std::function<NamedObjects&()>()};
 };
 
 std::mutex g_mutex;
 std::shared_ptr<Platform> g_current;
+
+// The thread's pinned platform and its share of the one it was last given.
+thread_local std::shared_ptr<Platform> t_pinned;
+thread_local std::shared_ptr<Platform> t_given;
+
+// The platform before any is installed. Never destroyed: a worker may still
+// hold it while the program ends.
+const std::shared_ptr<Platform>& NullShared() {
+  static const auto* platform = new std::shared_ptr<Platform>(std::make_shared<NullPlatform>());
+  return *platform;
+}
 
 }  // namespace
 
@@ -125,16 +140,42 @@ uint32_t GetLastError() { return t_lastError; }
 void SetLastError(uint32_t error) { t_lastError = error; }
 
 Platform& Current() {
-  static NullPlatform nullPlatform;
+  if (t_pinned) return *t_pinned;
+  // The share let go of is released after the lock: a platform's end may
+  // itself ask for the current platform.
+  std::shared_ptr<Platform> released;
   std::lock_guard<std::mutex> lock(g_mutex);
-  return g_current ? *g_current : nullPlatform;
+  const std::shared_ptr<Platform>& now = g_current ? g_current : NullShared();
+  if (t_given != now) {
+    released = std::move(t_given);
+    t_given = now;
+  }
+  return *t_given;
+}
+
+std::shared_ptr<Platform> Hold() {
+  if (t_pinned) return t_pinned;
+  std::lock_guard<std::mutex> lock(g_mutex);
+  return g_current ? g_current : NullShared();
 }
 
 std::shared_ptr<Platform> Install(std::shared_ptr<Platform> platform) {
-  std::lock_guard<std::mutex> lock(g_mutex);
-  std::swap(g_current, platform);
+  std::shared_ptr<Platform> released;
+  {
+    std::lock_guard<std::mutex> lock(g_mutex);
+    std::swap(g_current, platform);
+    // The installing thread lets go of its share, so a platform installed
+    // for a scope ends with the scope unless another thread still uses it.
+    released = std::move(t_given);
+  }
   return platform;
 }
+
+PinnedPlatform::PinnedPlatform(std::shared_ptr<Platform> platform) : previous_(std::move(t_pinned)) {
+  t_pinned = std::move(platform);
+}
+
+PinnedPlatform::~PinnedPlatform() { t_pinned = std::move(previous_); }
 
 SystemTime ToSystemTime(int64_t unixMs) {
   SystemTime st;

@@ -4,7 +4,9 @@
 //
 // One platform is current per process, as there is one machine per process;
 // programs install theirs at start, tests install a simulated machine for the
-// duration of a test with ScopedPlatform.
+// duration of a test with ScopedPlatform. A thread that must keep its
+// platform whatever is installed meanwhile (a worker, for its whole run)
+// holds a share of it (Hold) and pins it on itself (PinnedPlatform).
 #pragma once
 
 #include <memory>
@@ -15,6 +17,7 @@
 #include "platform/processes.h"
 #include "platform/registry.h"
 #include "platform/system.h"
+#include "platform/windows.h"
 #include "platform/wmi.h"
 
 namespace zel::platform {
@@ -28,13 +31,35 @@ class Platform {
   virtual Com& Wmi() = 0;
   virtual Registry& Reg() = 0;
   virtual Processes& Procs() = 0;
+  virtual WindowMessages& Windows() = 0;
 };
 
-// The current platform. Before any is installed this is a machine without
-// devices, on which every request fails cleanly.
+// The calling thread's platform: the one pinned on the thread, else the
+// installed one; before any is installed, a machine without devices on which
+// every request fails cleanly. The thread keeps a share of what it was given,
+// so the reference stays valid while the thread works with it even when
+// another thread installs a different platform: the share moves on only at
+// the thread's next call (or when the thread itself installs one), and a
+// pinned platform stays until its pin ends.
 Platform& Current();
+// A share of the calling thread's platform (as Current chooses it), alive at
+// least as long as the share.
+std::shared_ptr<Platform> Hold();
 // Installs a platform and returns the previous one.
 std::shared_ptr<Platform> Install(std::shared_ptr<Platform> platform);
+
+// Makes `platform` the calling thread's platform for the life of this object,
+// whatever is installed meanwhile; the thread's previous pin comes back after.
+class PinnedPlatform {
+ public:
+  explicit PinnedPlatform(std::shared_ptr<Platform> platform);
+  ~PinnedPlatform();
+  PinnedPlatform(const PinnedPlatform&) = delete;
+  PinnedPlatform& operator=(const PinnedPlatform&) = delete;
+
+ private:
+  std::shared_ptr<Platform> previous_;
+};
 
 class ScopedPlatform {
  public:

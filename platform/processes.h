@@ -1,5 +1,5 @@
 // Processes and named objects of the seam: the command lines the system
-// starts, the single-instance rendezvous by window title, named mutexes.
+// starts and named mutexes. (Windows found by title: platform/windows.h.)
 #pragma once
 
 #include <cstdint>
@@ -15,13 +15,6 @@ class Processes {
   // platform's CreateProcessW with an inherited pipe) and collects everything
   // it writes until it ends. False with the last error set when it cannot start.
   virtual bool RunAndCapture(const std::string& commandLine, std::string* output) = 0;
-
-  // Whether a top-level window with this title exists on the machine
-  // (FindWindowW); `ShowWindowTitle` makes one exist for the life of the
-  // returned token (0 on failure); `HideWindowTitle` ends it.
-  virtual bool FindWindowTitle(const std::string& title) = 0;
-  virtual std::intptr_t ShowWindowTitle(const std::string& title) = 0;
-  virtual void HideWindowTitle(std::intptr_t token) = 0;
 
   // CreateMutexW (not owned); the handle stays valid until the process ends
   // or it is closed. Returns 0 on failure.

@@ -26,7 +26,8 @@ class LinuxPlatform final : public Platform {
         registry_(std::make_unique<RegistryStore>(
             options.registryPath.empty() ? DefaultRegistryDatabasePath() : options.registryPath,
             machine_->Files())),
-        processes_(MakeLinuxProcesses(machine_)) {}
+        processes_(MakeLinuxProcesses(machine_)),
+        windows_(MakeLinuxWindows()) {}
 
   DeviceIo& Devices() override { return *devices_; }
   System& Sys() override { return *system_; }
@@ -34,6 +35,7 @@ class LinuxPlatform final : public Platform {
   Com& Wmi() override { return *com_; }
   Registry& Reg() override { return *registry_; }
   Processes& Procs() override { return *processes_; }
+  WindowMessages& Windows() override { return *windows_; }
   const LinuxPlatformOptions& Options() const { return machine_->Options(); }
 
  private:
@@ -44,6 +46,7 @@ class LinuxPlatform final : public Platform {
   std::unique_ptr<Com> com_;
   std::unique_ptr<Registry> registry_;
   std::unique_ptr<Processes> processes_;
+  std::unique_ptr<WindowMessages> windows_;
 };
 
 const char* BusOf(const LinuxDisk& d) { return d.bus == DiskBus::Nvme ? "nvme" : d.BusName(); }

@@ -1,4 +1,4 @@
-// Processes and named objects of the real machine. The window-title
+// Processes, windows and named objects of the real machine. The window-title
 // rendezvous and named mutexes are lock files in the user's runtime folder
 // (platform/named_objects.h), held so that they vanish with the process that
 // holds them; the command lines the system starts are carried out with the
@@ -21,6 +21,7 @@
 #include "platform/linux/linux_diskpart.h"
 #include "platform/linux/linux_machine.h"
 #include "platform/named_objects.h"
+#include "platform/titled_windows.h"
 #include "platform/text.h"
 
 namespace zel::linuxbackend {
@@ -81,9 +82,6 @@ class LinuxProcesses final : public Processes {
     return false;
   }
 
-  bool FindWindowTitle(const std::string& title) override { return objects_.Exists("window", title); }
-  std::intptr_t ShowWindowTitle(const std::string& title) override { return objects_.Hold("window", title); }
-  void HideWindowTitle(std::intptr_t token) override { objects_.Release(token); }
   // The mutex exists while any process holds a handle to it.
   std::intptr_t CreateMutexW(const std::string& name) override { return objects_.Create("mutex", name); }
 
@@ -130,6 +128,13 @@ class LinuxProcesses final : public Processes {
 
 std::unique_ptr<Processes> MakeLinuxProcesses(std::shared_ptr<LinuxMachine> machine) {
   return std::make_unique<LinuxProcesses>(std::move(machine));
+}
+
+// Shown windows are named objects of the same folder as the mutexes, so
+// every process of the user finds them.
+std::unique_ptr<WindowMessages> MakeLinuxWindows() {
+  auto objects = std::make_shared<NamedObjects>(RuntimeFolder(), "");
+  return std::make_unique<TitledWindows>([objects]() -> NamedObjects& { return *objects; });
 }
 
 }  // namespace zel::linuxbackend

@@ -23,6 +23,7 @@ struct SimMachine::Components {
   std::unique_ptr<Com> com;
   std::unique_ptr<Registry> registry;
   std::unique_ptr<Processes> processes;
+  std::unique_ptr<WindowMessages> windows;
 };
 
 namespace {
@@ -442,7 +443,9 @@ SimMachine::SimMachine(const Json& root) : root_(root), parts_(std::make_unique<
   parts_->tree = MakeSimDeviceTree(*this);
   parts_->com = MakeSimCom(*this);
   parts_->registry = MakeSimRegistry(*this);
-  parts_->processes = MakeSimProcesses(*this);
+  SimProcessesAndWindows procs = MakeSimProcesses(*this);
+  parts_->processes = std::move(procs.processes);
+  parts_->windows = std::move(procs.windows);
 }
 
 SimMachine::~SimMachine() = default;
@@ -560,6 +563,7 @@ DeviceTree& SimMachine::Tree() { return *parts_->tree; }
 Com& SimMachine::Wmi() { return *parts_->com; }
 Registry& SimMachine::Reg() { return *parts_->registry; }
 Processes& SimMachine::Procs() { return *parts_->processes; }
+WindowMessages& SimMachine::Windows() { return *parts_->windows; }
 
 SimDrive* SimMachine::DriveByIndex(int32_t index) const {
   auto it = drivesByIndex_.find(index);

@@ -87,6 +87,7 @@ class SimMachine final : public platform::Platform {
   platform::Com& Wmi() override;
   platform::Registry& Reg() override;
   platform::Processes& Procs() override;
+  platform::WindowMessages& Windows() override;
 
   VirtualClock& Clock() { return *clock_; }
   const Json& Root() const { return root_; }
@@ -161,6 +162,10 @@ std::shared_ptr<SimDrive> MakeNvmeDrive(SimMachine& machine, const Json& entry,
 std::unique_ptr<platform::DeviceTree> MakeSimDeviceTree(SimMachine& machine);
 std::unique_ptr<platform::Com> MakeSimCom(SimMachine& machine);
 std::unique_ptr<platform::Registry> MakeSimRegistry(SimMachine& machine);
-std::unique_ptr<platform::Processes> MakeSimProcesses(SimMachine& machine);
+struct SimProcessesAndWindows {
+  std::unique_ptr<platform::Processes> processes;
+  std::unique_ptr<platform::WindowMessages> windows;
+};
+SimProcessesAndWindows MakeSimProcesses(SimMachine& machine);
 
 }  // namespace zel::sim

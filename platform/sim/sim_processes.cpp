@@ -1,6 +1,6 @@
-// The processes component of the simulated machine: the named objects that
-// processes on one machine share (window titles, mutexes; platform/
-// named_objects.h) and the command lines the system starts.
+// The processes and windows components of the simulated machine: the named
+// objects that processes on one machine share (window titles, mutexes;
+// platform/named_objects.h) and the command lines the system starts.
 #include <unistd.h>
 
 #include <cstdint>
@@ -11,6 +11,7 @@
 #include "platform/diskpart_script.h"
 #include "platform/format.h"
 #include "platform/named_objects.h"
+#include "platform/titled_windows.h"
 #include "platform/sim/machine.h"
 #include "platform/sim/sim_processes_diskpart.h"
 
@@ -35,33 +36,16 @@ bool RunCommandLine(SimDiskpart& diskpart, const std::string& commandLine, std::
 
 // ---------------------------------------------------------------------------
 
-class SimProcesses final : public Processes {
+// The named objects of the machine: files of "zelvane-sim-<uid>" in the
+// temporary directory, their names led by a hash of the machine's source
+// (processes started on the same machine file share them); a machine
+// without a source gets a key of its own process, so its objects are
+// private to it. The source is known only once loading has finished,
+// after the components were made, so the objects are set up on first use.
+class MachineObjects {
  public:
-  explicit SimProcesses(SimMachine& machine) : machine_(machine), diskpart_(machine) {}
-
-  bool RunAndCapture(const std::string& commandLine, std::string* output) override {
-    return RunCommandLine(diskpart_, commandLine, output);
-  }
-
-  bool FindWindowTitle(const std::string& title) override {
-    return Objects().Exists("window", title);
-  }
-  std::intptr_t ShowWindowTitle(const std::string& title) override {
-    return Objects().Hold("window", title);
-  }
-  void HideWindowTitle(std::intptr_t token) override { Objects().Release(token); }
-
-  // The mutex exists while any process holds a handle to it.
-  std::intptr_t CreateMutexW(const std::string& name) override { return Objects().Create("mutex", name); }
-
- private:
-  // The named objects of the machine: files of "zelvane-sim-<uid>" in the
-  // temporary directory, their names led by a hash of the machine's source
-  // (processes started on the same machine file share them); a machine
-  // without a source gets a key of its own process, so its objects are
-  // private to it. The source is known only once loading has finished,
-  // after the components were made, so the objects are set up on first use.
-  NamedObjects& Objects() {
+  explicit MachineObjects(SimMachine& machine) : machine_(machine) {}
+  NamedObjects& Get() {
     std::lock_guard<std::mutex> guard(mutex_);
     if (!objects_) {
       std::error_code ec;
@@ -77,16 +61,41 @@ class SimProcesses final : public Processes {
     return *objects_;
   }
 
+ private:
   SimMachine& machine_;
-  SimDiskpart diskpart_;
   std::mutex mutex_;
   std::unique_ptr<NamedObjects> objects_;
 };
 
+class SimProcesses final : public Processes {
+ public:
+  SimProcesses(SimMachine& machine, std::shared_ptr<MachineObjects> objects)
+      : diskpart_(machine), objects_(std::move(objects)) {}
+
+  bool RunAndCapture(const std::string& commandLine, std::string* output) override {
+    return RunCommandLine(diskpart_, commandLine, output);
+  }
+
+  // The mutex exists while any process holds a handle to it.
+  std::intptr_t CreateMutexW(const std::string& name) override { return Objects().Create("mutex", name); }
+
+ private:
+  NamedObjects& Objects() { return objects_->Get(); }
+
+  SimDiskpart diskpart_;
+  std::shared_ptr<MachineObjects> objects_;
+};
+
 }  // namespace
 
-std::unique_ptr<Processes> MakeSimProcesses(SimMachine& machine) {
-  return std::make_unique<SimProcesses>(machine);
+SimProcessesAndWindows MakeSimProcesses(SimMachine& machine) {
+  // One set of named objects for both, as one process holds one.
+  auto objects = std::make_shared<MachineObjects>(machine);
+  SimProcessesAndWindows made;
+  made.processes = std::make_unique<SimProcesses>(machine, objects);
+  made.windows =
+      std::make_unique<TitledWindows>([objects]() -> NamedObjects& { return objects->Get(); });
+  return made;
 }
 
 }  // namespace zel::sim

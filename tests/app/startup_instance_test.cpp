@@ -38,27 +38,27 @@ TEST_F(InstanceRendezvousTest, TitleIsSeenOnTheSameMachineOnlyWhileShown) {
   auto other = Load("b.json");
   auto fromText = test::MustLoad("{}");
 
-  EXPECT_FALSE(second->Procs().FindWindowTitle(kMainWindowTitle));
-  std::intptr_t token = first->Procs().ShowWindowTitle(kMainWindowTitle);
+  EXPECT_EQ(second->Windows().FindWindowW(kMainWindowTitle), 0);
+  std::intptr_t token = first->Windows().ShowWindowTitle(kMainWindowTitle);
   ASSERT_NE(token, 0);
-  EXPECT_TRUE(first->Procs().FindWindowTitle(kMainWindowTitle));
-  EXPECT_TRUE(second->Procs().FindWindowTitle(kMainWindowTitle));
-  EXPECT_FALSE(second->Procs().FindWindowTitle("QUARN SSD Zelvane 2"));
-  EXPECT_FALSE(other->Procs().FindWindowTitle(kMainWindowTitle));
-  EXPECT_FALSE(fromText->Procs().FindWindowTitle(kMainWindowTitle));
+  EXPECT_NE(first->Windows().FindWindowW(kMainWindowTitle), 0);
+  EXPECT_NE(second->Windows().FindWindowW(kMainWindowTitle), 0);
+  EXPECT_EQ(second->Windows().FindWindowW("QUARN SSD Zelvane 2"), 0);
+  EXPECT_EQ(other->Windows().FindWindowW(kMainWindowTitle), 0);
+  EXPECT_EQ(fromText->Windows().FindWindowW(kMainWindowTitle), 0);
 
   // Two windows of one title: the title stays until both are gone.
-  std::intptr_t again = second->Procs().ShowWindowTitle(kMainWindowTitle);
+  std::intptr_t again = second->Windows().ShowWindowTitle(kMainWindowTitle);
   ASSERT_NE(again, 0);
-  first->Procs().HideWindowTitle(token);
-  EXPECT_TRUE(first->Procs().FindWindowTitle(kMainWindowTitle));
-  second->Procs().HideWindowTitle(again);
-  EXPECT_FALSE(first->Procs().FindWindowTitle(kMainWindowTitle));
+  first->Windows().HideWindowTitle(token);
+  EXPECT_NE(first->Windows().FindWindowW(kMainWindowTitle), 0);
+  second->Windows().HideWindowTitle(again);
+  EXPECT_EQ(first->Windows().FindWindowW(kMainWindowTitle), 0);
 
   // A machine that ends takes its windows with it.
-  ASSERT_NE(second->Procs().ShowWindowTitle(kMainWindowTitle), 0);
+  ASSERT_NE(second->Windows().ShowWindowTitle(kMainWindowTitle), 0);
   second.reset();
-  EXPECT_FALSE(first->Procs().FindWindowTitle(kMainWindowTitle));
+  EXPECT_EQ(first->Windows().FindWindowW(kMainWindowTitle), 0);
 }
 
 TEST_F(InstanceRendezvousTest, TitleOfAnotherProcessVanishesWhenItIsKilled) {
@@ -70,7 +70,7 @@ TEST_F(InstanceRendezvousTest, TitleOfAnotherProcessVanishesWhenItIsKilled) {
   ASSERT_GE(child, 0);
   if (child == 0) {
     sim::LoadResult r = sim::LoadMachineFile(path);
-    char ok = r.machine && r.machine->Procs().ShowWindowTitle(kMainWindowTitle) ? 'y' : 'n';
+    char ok = r.machine && r.machine->Windows().ShowWindowTitle(kMainWindowTitle) ? 'y' : 'n';
     (void)!::write(ready[1], &ok, 1);
     for (;;) ::pause();
   }
@@ -81,11 +81,11 @@ TEST_F(InstanceRendezvousTest, TitleOfAnotherProcessVanishesWhenItIsKilled) {
   EXPECT_EQ(ok, 'y');
 
   auto here = Load("a.json");
-  EXPECT_TRUE(here->Procs().FindWindowTitle(kMainWindowTitle));
+  EXPECT_NE(here->Windows().FindWindowW(kMainWindowTitle), 0);
   ::kill(child, SIGKILL);
   int status = 0;
   ::waitpid(child, &status, 0);
-  EXPECT_FALSE(here->Procs().FindWindowTitle(kMainWindowTitle));
+  EXPECT_EQ(here->Windows().FindWindowW(kMainWindowTitle), 0);
 }
 
 TEST_F(InstanceRendezvousTest, MutexTellsItsSecondCreatorThatItExists) {
@@ -97,7 +97,7 @@ TEST_F(InstanceRendezvousTest, MutexTellsItsSecondCreatorThatItExists) {
   EXPECT_NE(second->Procs().CreateMutexW(kInstanceMutexName), 0);
   EXPECT_EQ(platform::GetLastError(), platform::ERROR_ALREADY_EXISTS);
   // A mutex is no window: the single-instance test does not see it.
-  EXPECT_FALSE(second->Procs().FindWindowTitle(kInstanceMutexName));
+  EXPECT_EQ(second->Windows().FindWindowW(kInstanceMutexName), 0);
   first.reset();
   second.reset();
   auto later = Load("a.json");
@@ -116,9 +116,9 @@ TEST_F(InstanceRendezvousTest, FolderThatOthersMayWriteToIsNotUsed) {
 
   auto machine = Load("a.json");
   platform::SetLastError(0);
-  EXPECT_EQ(machine->Procs().ShowWindowTitle(kMainWindowTitle), 0);
+  EXPECT_EQ(machine->Windows().ShowWindowTitle(kMainWindowTitle), 0);
   EXPECT_EQ(platform::GetLastError(), platform::ERROR_ACCESS_DENIED);
-  EXPECT_FALSE(machine->Procs().FindWindowTitle(kMainWindowTitle));
+  EXPECT_EQ(machine->Windows().FindWindowW(kMainWindowTitle), 0);
   EXPECT_TRUE(std::filesystem::is_empty(folder));
 }
 

@@ -324,7 +324,7 @@ TEST_F(StartupTest, StoredLogLevelIsReadButTheLogStaysOn) {
 
 TEST_F(StartupTest, SecondInstanceEndsSilentlyAndLeavesTheFirstOnesLogAlone) {
   test::WriteFile(Dir() + "/SSDZelvane.log", "the first instance's log\r\n");
-  std::intptr_t window = Machine().Procs().ShowWindowTitle(kMainWindowTitle);
+  std::intptr_t window = Machine().Windows().ShowWindowTitle(kMainWindowTitle);
   ASSERT_NE(window, 0);
   EXPECT_EQ(Start({"-dvt", "0"}), kExitCouldNotRun);
   EXPECT_EQ(host_.windows, 0);
@@ -333,7 +333,7 @@ TEST_F(StartupTest, SecondInstanceEndsSilentlyAndLeavesTheFirstOnesLogAlone) {
   EXPECT_TRUE(Machine().RequestLog().empty());
 
   // Once the window is gone the next start runs.
-  Machine().Procs().HideWindowTitle(window);
+  Machine().Windows().HideWindowTitle(window);
   EXPECT_EQ(Start({}), 0);
   EXPECT_EQ(host_.windows, 1);
 }

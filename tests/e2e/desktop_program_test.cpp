@@ -238,7 +238,7 @@ TEST_F(DesktopProgramTest, SecondInstanceIsRefusedWhileTheFirstShowsItsWindow) {
   // window's title on the same machine.
   sim::LoadResult first = sim::LoadMachineFile(machine_);
   ASSERT_TRUE(first.machine) << first.error;
-  std::intptr_t window = first.machine->Procs().ShowWindowTitle(kMainWindowTitle);
+  std::intptr_t window = first.machine->Windows().ShowWindowTitle(kMainWindowTitle);
   ASSERT_NE(window, 0);
 
   ProgramRun run = Desktop({"--machine", machine_, "-dvt", "0"});
@@ -252,7 +252,7 @@ TEST_F(DesktopProgramTest, SecondInstanceIsRefusedWhileTheFirstShowsItsWindow) {
   std::string other = WriteMachine("other.json");
   EXPECT_EQ(Desktop({"--machine", other, "-dvt", "0"}).status, 0);
 
-  first.machine->Procs().HideWindowTitle(window);
+  first.machine->Windows().HideWindowTitle(window);
   fs::remove(Path("SSDZelvane_dvt.log"));
   EXPECT_EQ(Desktop({"--machine", machine_, "-dvt", "0"}).status, 0);
   EXPECT_EQ(Read("SSDZelvane_dvt.log"), SummaryOf(7, 9));

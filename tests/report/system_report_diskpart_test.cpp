@@ -26,9 +26,6 @@ class WatchedProcesses final : public platform::Processes {
     scripts.push_back(test::ReadFile(kDiskpartScriptName));
     return inner_.RunAndCapture(commandLine, output);
   }
-  bool FindWindowTitle(const std::string& t) override { return inner_.FindWindowTitle(t); }
-  std::intptr_t ShowWindowTitle(const std::string& t) override { return inner_.ShowWindowTitle(t); }
-  void HideWindowTitle(std::intptr_t token) override { inner_.HideWindowTitle(token); }
   std::intptr_t CreateMutexW(const std::string& n) override { return inner_.CreateMutexW(n); }
 
   std::vector<std::string> commandLines;
@@ -47,6 +44,7 @@ class WatchedPlatform final : public platform::Platform {
   platform::Com& Wmi() override { return machine_.Wmi(); }
   platform::Registry& Reg() override { return machine_.Reg(); }
   platform::Processes& Procs() override { return processes_; }
+  platform::WindowMessages& Windows() override { return machine_.Windows(); }
   WatchedProcesses& Watched() { return processes_; }
 
  private:

@@ -1,0 +1,146 @@
+#include "app/dialog/string_table.h"
+
+#include <map>
+
+namespace zel {
+
+namespace {
+
+// The English entries. Spellings are the program's own and kept as they are.
+const std::map<int, const char*>& EnglishTable() {
+  static const std::map<int, const char*> table = {
+    {242, "Drive Info"},
+    {243, "Diagnostics"},
+    {244, "Utilities"},
+    {245, "System \nOptimization"},
+    {246, "System Info"},
+    {247, "There is a process running! Any action is not allowed!"},
+    {248, "Model"},
+    {249, "Firmware version"},
+    {250, "Serial number"},
+    {251, "WWN"},
+    {252, "Connection speed"},
+    {253, "Logical Drive Info"},
+    {254, "Drive Health"},
+    {255, "Estimated Life Remaining"},
+    {256, "Total Bytes Written"},
+    {257, "Current Temperature"},
+    {258, "Drive Details"},
+    {259, "SMART Details"},
+    {260, "There is no recognized partition."},
+    {261, "Quick Diagnostics Scan"},
+    {262, "Full Diagnostics Scan"},
+    {265, "Driver Version:"},
+    {266, "Run"},
+    {267, "Cancel"},
+    {268, "Diagnotics quick scan is done successsfully!"},
+    {269, "Diagnotics quick scan is aborted!"},
+    {270, "Diagnotics quick scan fails!"},
+    {271, "Diagnotics full scan is done successsfully!"},
+    {272, "Diagnotics full scan is aborted!"},
+    {273, "Diagnotics full scan fails!"},
+    {274, "Zelvane Version:"},
+    {275, "Operating System:"},
+    {276, "CPU:"},
+    {277, "Usable RAM (MB):"},
+    {278, "Base Board Vendor:"},
+    {279, "Base Board Model:"},
+    {280, "SSD Optimization"},
+    {281, "Auto schedule the SSD optimization"},
+    {282, "This function performs a Trim command on the selected SSD. The run time is several minutes. It needs a partition to execute."},
+    {283, "OS Optimization"},
+    {284, "Basic"},
+    {285, "Advance"},
+    {286, "Restore"},
+    {287, "Apply"},
+    {288, "Optimize Option:"},
+    {289, "SSD Optimization is done!"},
+    {290, "SSD Optimization is running!"},
+    {291, "OS Optimization is running!"},
+    {292, "Restore OS Optimization items is done."},
+    {293, "Apply OS Optimization is done."},
+    {294, "Security Erase"},
+    {295, "Firmware Update"},
+    {296, "Zelvane Upgrade"},
+    {297, "Export Log"},
+    {299, "Drive Detail Information:"},
+    {300, "SMART Detail Information:"},
+    {301, "Set Password command fail."},
+    {302, "Error"},
+    {303, "Security Erase Prepare command fail."},
+    {304, "Security Erase command fail."},
+    {305, "Flush Cache command fail."},
+    {306, "Win 8 or above not support security erase!"},
+    {307, "Non-QUARN Product."},
+    {308, "This SSD is system drive and it can't do security erase."},
+    {309, "This SSD has some partitions, please delete all partitions before do security erase."},
+    {310, "Target drive is frozen. Can't do security erase. Please try to hot plug the drive."},
+    {311, "Target drive is locked."},
+    {312, "The operation will erase all data. Are you sure to do it?"},
+    {313, "Warning"},
+    {314, "The last warning. Are you sure to do security erase?"},
+    {316, "Export log file done."},
+    {317, "Security Erase done. Please reboot system."},
+    {318, "Done"},
+    {319, "Decrypt Log"},
+    {320, "Decrypt Log Done!"},
+    {321, "Item"},
+    {322, "Value"},
+    {323, "Description"},
+    {324, "BIOS Version"},
+    {325, "Not Support Security Command, Can't do security erase!"},
+    {326, "Prefetch / Automatic Defragmentation. You can refer to user guide for more detail."},
+    {327, "Superfetch / Prefetch / Automatic Defragmentation. You can refer to user guide for more detail."},
+    {328, "Automatic Defragmentation / Large System Cache / Prefetch. You can refer to user guide for more detail."},
+    {329, "Automatic Defragmentation / Hibernation / NTFS Memory Usage / Large System Cache / Superfetch / Prefetch / System Files in Memory. You can refer to user guide for more detail."},
+    {330, "System Optimization"},
+    {331, "Target drive has been enabled security."},
+    {332, "R/W Cmd Ratio"},
+    {333, "ATA Command Summary"},
+    {334, "512 Byte"},
+    {335, "4 KB"},
+    {336, "64 KB"},
+    {338, "32 KB"},
+    {340, "Stopping Zelvane Service, all operations are not allowed in the mean time!"},
+    {341, "Zelvane Service is stopped successfully!"},
+    {342, "ID"},
+    {343, "Hex"},
+    {344, "Current"},
+    {345, "Worst"},
+    {346, "Threshold"},
+    {347, "Raw"},
+    {348, "Please upgrade your Zelvane software to the latest version."},
+    {349, "Firmware upgrade is complete. Please reboot the system to activate the new firmware."},
+    {350, "Firmware upgrade failed."},
+    {351, "Connection to server failed. Please make certain you have an internet connection and try again."},
+    {352, "You already have the latest firmware version."},
+    {354, "You already have the latest firmware version."},
+    {355, "Firmware download failed. Please try downloading again."},
+    {356, "You already have the latest version of Zelvane."},
+    {357, "This is not an QUARN product!"},
+    {358, "Please upgrade firmware manually from the downloaded package."},
+    {359, "You already have the latest firmware version."},
+    {360, "No available SATA disk! Try using a windows AHCI driver for SATA controllers. This window will quit."},
+    {362, "Firmware upgrade is not supported on IDE and RAID mode."},
+    {363, "Scheduled Trim performs trim function automatically by user specified interval."},
+    {364, "Trim is in progress."},
+    {365, "Query Supported Models List Error"},
+    {366, "New SSD Zelvane version available. Update now?"},
+    {367, "Info"},
+  };
+  return table;
+}
+
+}  // namespace
+
+std::string LoadStringW(uint16_t languageId, int id) {
+  // Only the English entries exist so far: every language falls back to them.
+  (void)languageId;
+  const auto& table = EnglishTable();
+  auto it = table.find(id);
+  return it == table.end() ? std::string() : std::string(it->second);
+}
+
+bool HasString(int id) { return EnglishTable().contains(id); }
+
+}  // namespace zel
