@@ -133,6 +133,13 @@ std::string TruncateUtf16(std::string_view utf8, size_t maxUnits) {
   size_t units = 0;
   size_t i = 0;
   while (i < utf8.size()) {
+    // An ASCII byte is one unit (most texts are ASCII throughout).
+    if (static_cast<unsigned char>(utf8[i]) < 0x80) {
+      if (units + 1 > maxUnits) break;
+      ++units;
+      ++i;
+      continue;
+    }
     size_t next = i;
     size_t w = DecodeUtf8(utf8, next) >= 0x10000 ? 2 : 1;
     if (units + w > maxUnits) break;
@@ -210,8 +217,17 @@ std::string ReplaceAll(std::string_view text, std::string_view from, std::string
 namespace zel {
 
 std::string ToLocaleMultibyte(std::string_view utf8, bool* complete) {
-  std::u16string units = Utf8ToUtf16(utf8);
-  std::string out;
+  // ASCII is the same in every code page the platform offers, and leaves a
+  // stateful encoding in its initial state: the ASCII start of the text is
+  // taken as it is, one character at a time only from the first other one.
+  size_t ascii = 0;
+  while (ascii < utf8.size() && static_cast<unsigned char>(utf8[ascii]) < 0x80) ++ascii;
+  std::string out(utf8.substr(0, ascii));
+  if (ascii == utf8.size()) {
+    if (complete) *complete = true;
+    return out;
+  }
+  std::u16string units = Utf8ToUtf16(utf8.substr(ascii));
   std::mbstate_t state{};
   char buf[MB_LEN_MAX > 16 ? MB_LEN_MAX : 16];
   for (size_t i = 0; i < units.size(); ++i) {

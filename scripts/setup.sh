@@ -8,7 +8,7 @@ packages=(cmake g++ make pkg-config ca-certificates
           nlohmann-json3-dev libsqlite3-dev)
 if [ "${1:-}" = "--rig" ]; then
   packages+=(qemu-system-x86 linux-image-amd64 busybox-static smartmontools
-             nvme-cli hdparm cpio kmod udev)
+             nvme-cli hdparm cpio kmod udev strace)
 fi
 
 missing=()

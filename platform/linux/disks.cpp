@@ -163,6 +163,8 @@ bool ReadScsiDisk(const HostFiles& files, LinuxDisk& d, std::string* usbInstance
     *usbInstance = UsbInstance(files, *dev);
   } else if (std::string port = AtaPortOf(d.sysPath); !port.empty()) {
     d.bus = DiskBus::Ata;
+    d.identifyPage = files.Read(block + "/device/vpd_pg89");
+    d.identifyPageRead = true;
     std::string portNo = files.Attribute("/sys/class/ata_port/" + port + "/port_no");
     d.ataPort = AllDigits(portNo) && ParseUnsigned(portNo) > 0 ? static_cast<int32_t>(ParseUnsigned(portNo)) - 1
                                                             : -1;

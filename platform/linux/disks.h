@@ -13,6 +13,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -47,6 +48,12 @@ struct LinuxDisk {
   // The SCSI address port number: a SCSI host's number; NVMe controllers
   // take the numbers after the highest SCSI host, in controller order.
   int32_t portNumber = -1;
+  // libata disks: the kernel's copy of the drive's IDENTIFY page (the ATA
+  // information VPD page, readable by root), read once with the scan;
+  // nothing when it cannot be read. `identifyPageRead` is false for a disk
+  // that was not scanned, whose page is read when needed.
+  bool identifyPageRead = false;
+  std::optional<std::string> identifyPage;
   std::string pnpDeviceId;     // "IDE\DISKQUARN_SSD_KD765_256GB_SVMU01\1&0000001F2&0&0.0.0"
   std::string interfacePath;   // "\\?\ide#diskquarn_..._svmu01#1&0000001f2&0&0.0.0#{53f56307-...}"
 

@@ -9,6 +9,8 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
+#include <cstring>
+#include <string>
 
 namespace zel::linuxbackend {
 
@@ -74,9 +76,25 @@ std::optional<std::string> HostFiles::Read(std::string_view machinePath) const {
 }
 
 std::string HostFiles::Attribute(std::string_view machinePath) const {
-  std::optional<std::string> text = Read(machinePath);
-  if (!text) return std::string();
-  std::string line = text->substr(0, text->find('\n'));
+  // Only the first line is wanted: reading stops at the first read that has
+  // it, which for a sysfs attribute is the first one (no read for the end).
+  int fd = ::open(Path(machinePath).c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return std::string();
+  std::string text;
+  char buf[4096];
+  for (;;) {
+    ssize_t n = ::read(fd, buf, sizeof buf);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) {
+      ::close(fd);
+      return std::string();
+    }
+    if (n == 0) break;
+    text.append(buf, static_cast<size_t>(n));
+    if (std::memchr(buf, '\n', static_cast<size_t>(n)) || text.size() > (1u << 20)) break;
+  }
+  ::close(fd);
+  std::string line = text.substr(0, text.find('\n'));
   while (!line.empty() && (line.back() == ' ' || line.back() == '\r' || line.back() == '\t' ||
                            line.back() == '\0'))
     line.pop_back();
@@ -106,14 +124,41 @@ std::vector<std::string> HostFiles::List(std::string_view machinePath) const {
   return names;
 }
 
-std::optional<std::string> HostFiles::Resolve(std::string_view machinePath) const {
+namespace {
+
+// The path with every link resolved by the kernel in one walk: opened
+// without being read (O_PATH), then named by the process's descriptor link.
+// realpath() asks readlink of every component instead, which fails for
+// each one that is no link: a dozen calls for one sysfs path.
+std::optional<std::string> RealPath(const std::string& path) {
+  int fd = ::open(path.c_str(), O_PATH | O_CLOEXEC);
+  if (fd >= 0) {
+    char buf[PATH_MAX];
+    ssize_t n = ::readlink(("/proc/self/fd/" + std::to_string(fd)).c_str(), buf, sizeof buf);
+    ::close(fd);
+    // Without procfs (or for a name the kernel marks as deleted) the slow way.
+    if (n > 0 && n < static_cast<ssize_t>(sizeof buf) && buf[0] == '/') {
+      std::string real(buf, static_cast<size_t>(n));
+      if (!real.ends_with(" (deleted)")) return real;
+    }
+  } else if (errno == ENOENT || errno == ENOTDIR || errno == ELOOP) {
+    return std::nullopt;
+  }
   char buf[PATH_MAX];
-  if (!::realpath(Path(machinePath).c_str(), buf)) return std::nullopt;
-  std::string real = buf;
+  if (!::realpath(path.c_str(), buf)) return std::nullopt;
+  return std::string(buf);
+}
+
+}  // namespace
+
+std::optional<std::string> HostFiles::Resolve(std::string_view machinePath) const {
+  std::optional<std::string> resolved = RealPath(Path(machinePath));
+  if (!resolved) return std::nullopt;
+  std::string real = *resolved;
   if (root_.empty()) return real;
-  char rootBuf[PATH_MAX];
-  if (!::realpath(root_.c_str(), rootBuf)) return std::nullopt;
-  std::string rootReal = rootBuf;
+  std::optional<std::string> rootResolved = RealPath(root_);
+  if (!rootResolved) return std::nullopt;
+  std::string rootReal = *rootResolved;
   if (real == rootReal) return std::string("/");
   if (real.compare(0, rootReal.size() + 1, rootReal + "/") != 0) return std::nullopt;
   return real.substr(rootReal.size());

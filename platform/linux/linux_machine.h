@@ -2,9 +2,12 @@
 // and the factories of the components (one file each).
 #pragma once
 
+#include <chrono>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "platform/linux/disks.h"
 #include "platform/linux/host_files.h"
@@ -21,10 +24,17 @@ class LinuxMachine {
 
   const HostFiles& Files() const { return files_; }
   const LinuxPlatformOptions& Options() const { return options_; }
-  // The disks as sysfs shows them now (disks come and go: every caller that
-  // starts an operation takes a fresh scan).
-  DiskScan Disks() const { return ScanDisks(files_); }
-  std::vector<StorageController> Controllers() const { return ScanControllers(files_); }
+  // The disks as sysfs shows them now. One command asks many times (each
+  // device opened, each management connection), so a scan is kept and
+  // handed out again while it is young (ScanLifetime) and the names in
+  // /sys/block are still the same; a disk that comes or goes changes them,
+  // so it is seen at once. The rescan drops the kept scans.
+  DiskScan Disks() const;
+  // The storage controllers, kept the same way (while the names in
+  // /sys/bus/pci/devices are the same).
+  std::vector<StorageController> Controllers() const;
+  void ForgetScans() const;
+  static constexpr std::chrono::milliseconds ScanLifetime{10000};
   // The path to open for a device node of the machine ("/dev/sda").
   std::string DevicePath(const std::string& node) const { return files_.Path(node); }
   const LinuxTransports& Transports() const {
@@ -32,8 +42,20 @@ class LinuxMachine {
   }
 
  private:
+  template <typename T>
+  struct Kept {
+    std::vector<std::string> names;  // the folder's names when it was made
+    std::chrono::steady_clock::time_point madeAt;
+    std::optional<T> value;
+  };
+  template <typename T, typename Scan>
+  T KeptOrFresh(Kept<T>& kept, const char* folder, Scan scan) const;
+
   LinuxPlatformOptions options_;
   HostFiles files_;
+  mutable std::mutex scansMutex_;
+  mutable Kept<DiskScan> disks_;
+  mutable Kept<std::vector<StorageController>> controllers_;
 };
 
 std::unique_ptr<platform::DeviceIo> MakeLinuxDevices(std::shared_ptr<LinuxMachine> machine);

@@ -56,6 +56,35 @@ const char* BusOf(const LinuxDisk& d) { return d.bus == DiskBus::Nvme ? "nvme" :
 
 }  // namespace
 
+template <typename T, typename Scan>
+T LinuxMachine::KeptOrFresh(Kept<T>& kept, const char* folder, Scan scan) const {
+  // Not the kernel's count of device events: udev makes a "change" event
+  // each time a device opened for writing is closed, so every drive command
+  // would count as a change.
+  std::vector<std::string> names = files_.List(folder);
+  auto now = std::chrono::steady_clock::now();
+  std::lock_guard<std::mutex> lock(scansMutex_);
+  if (kept.value && kept.names == names && now - kept.madeAt < ScanLifetime) return *kept.value;
+  kept.value = scan();
+  kept.names = std::move(names);
+  kept.madeAt = now;
+  return *kept.value;
+}
+
+DiskScan LinuxMachine::Disks() const {
+  return KeptOrFresh(disks_, "/sys/block", [this] { return ScanDisks(files_); });
+}
+
+std::vector<StorageController> LinuxMachine::Controllers() const {
+  return KeptOrFresh(controllers_, "/sys/bus/pci/devices", [this] { return ScanControllers(files_); });
+}
+
+void LinuxMachine::ForgetScans() const {
+  std::lock_guard<std::mutex> lock(scansMutex_);
+  disks_.value.reset();
+  controllers_.value.reset();
+}
+
 LinuxMachine::LinuxMachine(const LinuxPlatformOptions& options)
     : options_(options), files_(options.root) {}
 

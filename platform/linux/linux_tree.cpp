@@ -163,6 +163,8 @@ class LinuxTree final : public DeviceTree {
       if (files.Exists("/sys/class/nvme/" + ctl + "/rescan_controller") &&
           files.WriteExisting("/sys/class/nvme/" + ctl + "/rescan_controller", "1") != 0)
         ok = false;
+    // What the hosts found is seen by the next scan, not a kept one.
+    machine_->ForgetScans();
     return ok ? CR_SUCCESS : CR_FAILURE;
   }
 

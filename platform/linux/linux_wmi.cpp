@@ -1,7 +1,7 @@
 // Management instrumentation of the real machine: the objects the system's
 // queries ask for, built from sysfs, procfs, the DMI and SMBIOS tables and
-// the mount table afresh for every connection, and served through the WQL
-// engine.
+// the mount table afresh for every connection, each class when a query of
+// the connection first needs it, and served through the WQL engine.
 #include <sys/statvfs.h>
 #include <sys/utsname.h>
 
@@ -39,7 +39,8 @@ struct AtaIdentity {
   std::string model, serial, firmware;
 };
 std::optional<AtaIdentity> ReadAtaIdentity(const HostFiles& files, const LinuxDisk& d) {
-  std::optional<std::string> page = files.Read("/sys/block/" + d.name + "/device/vpd_pg89");
+  std::optional<std::string> page =
+      d.identifyPageRead ? d.identifyPage : files.Read("/sys/block/" + d.name + "/device/vpd_pg89");
   if (!page || page->size() < 60 + 512) return std::nullopt;
   const uint8_t* id = reinterpret_cast<const uint8_t*>(page->data()) + 60;
   auto text = [&](int word, int words) {
@@ -53,6 +54,11 @@ std::optional<AtaIdentity> ReadAtaIdentity(const HostFiles& files, const LinuxDi
   return AtaIdentity{text(27, 20), text(10, 10), text(23, 4)};
 }
 
+std::string ComputerNameOf(const HostFiles& files) {
+  std::string hostname = files.Attribute("/proc/sys/kernel/hostname");
+  return ToUpperAscii(hostname.empty() ? std::string("localhost") : hostname);
+}
+
 std::string Machine(const HostFiles& files) {
   std::string arch = files.Attribute("/proc/sys/kernel/arch");
   if (!arch.empty()) return arch;
@@ -60,49 +66,59 @@ std::string Machine(const HostFiles& files) {
   return ::uname(&u) == 0 ? std::string(u.machine) : std::string();
 }
 
-wql::SystemInventory SystemInventoryOf(const HostFiles& files, const std::vector<VolumeInfo>& volumes) {
+// The system objects of one class, each read from its own sources only when
+// a query asks for that class: the SMBIOS table (most of a megabyte on some
+// machines) is read for memory modules alone.
+wql::SystemInventory SystemInventoryFor(const LinuxMachine& machine, std::string_view className) {
+  const HostFiles& files = machine.Files();
+  auto is = [&](const char* name) { return EqualsNoCaseAscii(className, name); };
   wql::SystemInventory s;
-  std::string hostname = files.Attribute("/proc/sys/kernel/hostname");
-  s.computerName = ToUpperAscii(hostname.empty() ? std::string("localhost") : hostname);
+  s.computerName = ComputerNameOf(files);
   s.addressWidth = AddressWidthOfMachine(Machine(files));
-  s.osCaption = OsNameFromOsRelease(files.Read("/etc/os-release").value_or(
-      files.Read("/usr/lib/os-release").value_or(std::string())));
-  std::string rootDevice;
-  for (const VolumeInfo& v : volumes)
-    if (v.mountPoint == "/") rootDevice = v.placement ? "/dev/" + v.placement->diskName : std::string();
-  // The platform's form: product name, "|", system folder, "|", boot device.
-  s.osName = s.osCaption + "|/|" + rootDevice;
-  s.osVersion = files.Attribute("/proc/sys/kernel/osrelease");
-
-  CpuInfo cpu = ParseCpuInfo(files.Read("/proc/cpuinfo").value_or(std::string()));
-  s.processorCount = static_cast<int>(cpu.packages);
-  s.processor.name = cpu.modelName;
-  s.processor.manufacturer = cpu.vendor;
-  if (cpu.packages) s.processor.logicalProcessors = static_cast<int32_t>(cpu.logicalProcessors / cpu.packages);
-  if (cpu.mhz) s.processor.clockMhz = static_cast<int32_t>(cpu.mhz);
-
-  DmiInfo dmi = ReadDmi(files);
-  std::optional<uint64_t> memory = TotalMemoryBytes(files.Read("/proc/meminfo").value_or(std::string()));
-  s.totalMemory = memory ? Variant::Bstr(std::to_string(*memory)) : Variant::Null();
-  s.systemManufacturer = TextOrNull(dmi.systemVendor);
-  s.systemModel = TextOrNull(dmi.productName);
-  s.boardManufacturer = TextOrNull(dmi.boardVendor);
-  s.boardProduct = TextOrNull(dmi.boardName);
-  s.biosName = dmi.biosVersion.empty() ? std::string("BIOS") : dmi.biosVersion;
-  s.biosVersion = TextOrNull(dmi.biosVersion);
-  s.biosManufacturer = TextOrNull(dmi.biosVendor);
-
+  if (is("Win32_OperatingSystem")) {
+    s.osCaption = OsNameFromOsRelease(files.Read("/etc/os-release").value_or(
+        files.Read("/usr/lib/os-release").value_or(std::string())));
+    std::string rootDevice;
+    for (const VolumeInfo& v : ListVolumes(machine, machine.Disks()))
+      if (v.mountPoint == "/") rootDevice = v.placement ? "/dev/" + v.placement->diskName : std::string();
+    // The platform's form: product name, "|", system folder, "|", boot device.
+    s.osName = s.osCaption + "|/|" + rootDevice;
+    s.osVersion = files.Attribute("/proc/sys/kernel/osrelease");
+  }
+  if (is("Win32_Processor")) {
+    CpuInfo cpu = ParseCpuInfo(files.Read("/proc/cpuinfo").value_or(std::string()));
+    s.processorCount = static_cast<int>(cpu.packages);
+    s.processor.name = cpu.modelName;
+    s.processor.manufacturer = cpu.vendor;
+    if (cpu.packages) s.processor.logicalProcessors = static_cast<int32_t>(cpu.logicalProcessors / cpu.packages);
+    if (cpu.mhz) s.processor.clockMhz = static_cast<int32_t>(cpu.mhz);
+  }
+  if (is("Win32_ComputerSystem") || is("Win32_BaseBoard") || is("Win32_BIOS")) {
+    DmiInfo dmi = ReadDmi(files);
+    if (is("Win32_ComputerSystem")) {
+      std::optional<uint64_t> memory = TotalMemoryBytes(files.Read("/proc/meminfo").value_or(std::string()));
+      s.totalMemory = memory ? Variant::Bstr(std::to_string(*memory)) : Variant::Null();
+    }
+    s.systemManufacturer = TextOrNull(dmi.systemVendor);
+    s.systemModel = TextOrNull(dmi.productName);
+    s.boardManufacturer = TextOrNull(dmi.boardVendor);
+    s.boardProduct = TextOrNull(dmi.boardName);
+    s.biosName = dmi.biosVersion.empty() ? std::string("BIOS") : dmi.biosVersion;
+    s.biosVersion = TextOrNull(dmi.biosVersion);
+    s.biosManufacturer = TextOrNull(dmi.biosVendor);
+  }
   // Memory modules need the SMBIOS table, which only root may read; without
   // it there are none to list.
-  if (std::optional<std::string> smbios = files.Read("/sys/firmware/dmi/tables/DMI")) {
-    for (const MemoryModule& mod : ParseSmbiosMemory(std::span<const uint8_t>(
-             reinterpret_cast<const uint8_t*>(smbios->data()), smbios->size())))
-      s.modules.push_back({Variant::Bstr(mod.deviceLocator), Variant::Bstr(mod.bankLabel),
-                           Variant::Bstr(mod.manufacturer), Variant::Bstr(std::to_string(mod.capacityBytes)),
-                           Variant::I4(static_cast<int32_t>(mod.speed)), Variant::I4(0),
-                           Variant::Bstr(mod.partNumber), Variant::I4(static_cast<int32_t>(mod.memoryType)),
-                           Variant::Bstr(mod.serialNumber)});
-  }
+  if (is("Win32_PhysicalMemory"))
+    if (std::optional<std::string> smbios = files.Read("/sys/firmware/dmi/tables/DMI")) {
+      for (const MemoryModule& mod : ParseSmbiosMemory(std::span<const uint8_t>(
+               reinterpret_cast<const uint8_t*>(smbios->data()), smbios->size())))
+        s.modules.push_back({Variant::Bstr(mod.deviceLocator), Variant::Bstr(mod.bankLabel),
+                             Variant::Bstr(mod.manufacturer), Variant::Bstr(std::to_string(mod.capacityBytes)),
+                             Variant::I4(static_cast<int32_t>(mod.speed)), Variant::I4(0),
+                             Variant::Bstr(mod.partNumber), Variant::I4(static_cast<int32_t>(mod.memoryType)),
+                             Variant::Bstr(mod.serialNumber)});
+    }
   return s;
 }
 
@@ -133,7 +149,8 @@ std::string DiskModelText(const HostFiles& files, const LinuxDisk& d) {
 namespace {
 
 wql::StorageInventory::Disk DiskObjectsOf(const HostFiles& files, const LinuxDisk& d,
-                                         const std::vector<StorageController>& controllers) {
+                                         const std::vector<StorageController>& controllers,
+                                         const std::string& kernelRelease) {
   wql::StorageInventory::Disk disk;
   disk.index = d.number;
   disk.pnpDeviceId = d.pnpDeviceId;
@@ -152,7 +169,7 @@ wql::StorageInventory::Disk DiskObjectsOf(const HostFiles& files, const LinuxDis
   disk.external = d.bus == DiskBus::Usb || d.removable;
   disk.service = d.bus == DiskBus::Nvme ? "nvme" : "sd";
   disk.driverProvider = "Linux";
-  disk.driverVersion = files.Attribute("/proc/sys/kernel/osrelease");
+  disk.driverVersion = kernelRelease;
   // The controller behind the disk, when it is a storage controller (a USB
   // disk's host controller is none).
   for (size_t i = 0; i < controllers.size(); ++i)
@@ -180,25 +197,45 @@ wql::StorageInventory::Volume VolumeObjectsOf(const HostFiles& files, const Volu
 
 }  // namespace
 
-std::shared_ptr<ObjectModel> BuildLinuxObjectModel(const LinuxMachine& machine) {
-  const HostFiles& files = machine.Files();
-  DiskScan scan = machine.Disks();
-  std::vector<StorageController> controllers = machine.Controllers();
-  std::vector<VolumeInfo> volumes = ListVolumes(machine, scan);
-  wql::SystemInventory system = SystemInventoryOf(files, volumes);
-  auto model = std::make_shared<ObjectModel>(system.computerName);
-  wql::AddSystemObjects(*model, system);
-  wql::StorageInventory storage;
-  for (const StorageController& c : controllers) storage.controllers.push_back(ControllerObjectsOf(c));
-  for (const LinuxDisk& d : scan.disks) storage.disks.push_back(DiskObjectsOf(files, d, controllers));
-  for (const VolumeInfo& v : volumes) storage.volumes.push_back(VolumeObjectsOf(files, v));
-  wql::AddStorageObjects(*model, storage);
+std::shared_ptr<ObjectModel> BuildLinuxObjectModel(std::shared_ptr<const LinuxMachine> machine) {
+  auto model = std::make_shared<ObjectModel>(ComputerNameOf(machine->Files()));
+  // Every class is known from the start (a query of a class without
+  // instances answers with none); the instances are made when first asked.
+  wql::DeclareSystemClasses(*model);
+  wql::DeclareStorageClasses(*model);
+  for (const char* c : {"Win32_OperatingSystem", "Win32_Processor", "Win32_ComputerSystem", "Win32_BaseBoard",
+                        "Win32_BIOS", "Win32_PhysicalMemory"})
+    model->FillOnDemand({c}, [machine, c](ObjectModel& m) {
+      wql::AddSystemObjectsOf(m, SystemInventoryFor(*machine, c), c);
+    });
+  // Controllers, disks, their entities, drivers and associations refer to
+  // each other, so they are made together.
+  model->FillOnDemand({"Win32_IDEController", "Win32_SCSIController", "Win32_PnPEntity", "Win32_PnPSignedDriver",
+                       "Win32_DiskDrive", "Win32_IDEControllerDevice", "Win32_SCSIControllerDevice",
+                       "Win32_PnPDevice"},
+                      [machine](ObjectModel& m) {
+                        const HostFiles& files = machine->Files();
+                        std::vector<StorageController> controllers = machine->Controllers();
+                        wql::StorageInventory storage;
+                        for (const StorageController& c : controllers)
+                          storage.controllers.push_back(ControllerObjectsOf(c));
+                        const std::string release = files.Attribute("/proc/sys/kernel/osrelease");
+                        for (const LinuxDisk& d : machine->Disks().disks)
+                          storage.disks.push_back(DiskObjectsOf(files, d, controllers, release));
+                        wql::AddStorageDevices(m, storage);
+                      });
+  model->FillOnDemand({"Win32_LogicalDisk"}, [machine](ObjectModel& m) {
+    std::vector<wql::StorageInventory::Volume> volumes;
+    for (const VolumeInfo& v : ListVolumes(*machine, machine->Disks()))
+      volumes.push_back(VolumeObjectsOf(machine->Files(), v));
+    wql::AddVolumes(m, volumes);
+  });
   return model;
 }
 
 std::unique_ptr<Com> MakeLinuxCom(std::shared_ptr<LinuxMachine> machine) {
   return std::make_unique<wql::ModelCom>(
-      wql::ModelProvider([machine] { return std::shared_ptr<const ObjectModel>(BuildLinuxObjectModel(*machine)); }));
+      wql::ModelProvider([machine] { return std::shared_ptr<const ObjectModel>(BuildLinuxObjectModel(machine)); }));
 }
 
 }  // namespace zel::linuxbackend

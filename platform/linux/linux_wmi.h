@@ -15,8 +15,9 @@ class LinuxMachine;
 
 // The objects as the machine is now: system, processors, memory modules,
 // board and BIOS, storage controllers, disks with their controller
-// associations, lettered volumes.
-std::shared_ptr<wql::ObjectModel> BuildLinuxObjectModel(const LinuxMachine& machine);
+// associations, lettered volumes. Each class is read from the machine when
+// the model is first asked for it (the model keeps `machine` for that).
+std::shared_ptr<wql::ObjectModel> BuildLinuxObjectModel(std::shared_ptr<const LinuxMachine> machine);
 
 // The model a disk is shown with (Win32_DiskDrive.Model): a SATA disk's whole
 // model text from the kernel's copy of its IDENTIFY page where root may read

@@ -133,14 +133,19 @@ std::string DefaultRegistryDatabasePath() {
 }
 
 RegistryStore::RegistryStore(std::string databasePath, HostFiles files)
-    : path_(std::move(databasePath)), files_(std::move(files)) {
-  CpuInfo cpu = ParseCpuInfo(files_.Read("/proc/cpuinfo").value_or(std::string()));
-  uint32_t count = std::max<uint32_t>(cpu.logicalProcessors, cpu.modelName.empty() ? 0u : 1u);
-  for (uint32_t i = 0; i < count; ++i) {
-    processorNames_.push_back(cpu.modelName);
-    processorVendors_.push_back(cpu.vendor);
-    processorMhz_.push_back(cpu.mhz);
-  }
+    : path_(std::move(databasePath)), files_(std::move(files)) {}
+
+const RegistryStore::ProcessorKeys& RegistryStore::Processors() const {
+  std::call_once(processorsRead_, [this] {
+    CpuInfo cpu = ParseCpuInfo(files_.Read("/proc/cpuinfo").value_or(std::string()));
+    uint32_t count = std::max<uint32_t>(cpu.logicalProcessors, cpu.modelName.empty() ? 0u : 1u);
+    for (uint32_t i = 0; i < count; ++i) {
+      processors_.names.push_back(cpu.modelName);
+      processors_.vendors.push_back(cpu.vendor);
+      processors_.mhz.push_back(cpu.mhz);
+    }
+  });
+  return processors_;
 }
 
 RegistryStore::~RegistryStore() {
@@ -214,7 +219,7 @@ bool RegistryStore::VirtualExists(const std::string& path) const {
   if (!StartsWith(lower, prefix)) return false;
   std::string n = lower.substr(prefix.size());
   if (n.empty() || n.size() > 4 || n.find_first_not_of("0123456789") != std::string::npos) return false;
-  return static_cast<size_t>(std::atoi(n.c_str())) < processorNames_.size();
+  return static_cast<size_t>(std::atoi(n.c_str())) < Processors().names.size();
 }
 
 std::vector<std::string> RegistryStore::VirtualChildren(const std::string& path) const {
@@ -225,7 +230,7 @@ std::vector<std::string> RegistryStore::VirtualChildren(const std::string& path)
   if (lower == "hardware\\description\\system") return {"CentralProcessor"};
   if (lower == kProcessorKey) {
     std::vector<std::string> out;
-    for (size_t i = 0; i < processorNames_.size(); ++i) out.push_back(std::to_string(i));
+    for (size_t i = 0; i < Processors().names.size(); ++i) out.push_back(std::to_string(i));
     return out;
   }
   return {};
@@ -236,17 +241,18 @@ bool RegistryStore::VirtualValue(const std::string& path, const std::string& nam
   std::string prefix = std::string(kProcessorKey) + "\\";
   if (!StartsWith(lower, prefix) || !VirtualExists(path)) return false;
   size_t i = static_cast<size_t>(std::atoi(lower.substr(prefix.size()).c_str()));
+  const ProcessorKeys& cpu = Processors();
   if (EqualsNoCaseAscii(name, "ProcessorNameString")) {
-    *value = Value{REG_SZ, Utf16Sz(processorNames_[i])};
+    *value = Value{REG_SZ, Utf16Sz(cpu.names[i])};
     return true;
   }
-  if (EqualsNoCaseAscii(name, "VendorIdentifier") && !processorVendors_[i].empty()) {
-    *value = Value{REG_SZ, Utf16Sz(processorVendors_[i])};
+  if (EqualsNoCaseAscii(name, "VendorIdentifier") && !cpu.vendors[i].empty()) {
+    *value = Value{REG_SZ, Utf16Sz(cpu.vendors[i])};
     return true;
   }
-  if (EqualsNoCaseAscii(name, "~MHz") && processorMhz_[i] != 0) {
+  if (EqualsNoCaseAscii(name, "~MHz") && cpu.mhz[i] != 0) {
     Value v{REG_DWORD, std::vector<uint8_t>(4)};
-    for (int b = 0; b < 4; ++b) v.data[b] = static_cast<uint8_t>(processorMhz_[i] >> (8 * b));
+    for (int b = 0; b < 4; ++b) v.data[b] = static_cast<uint8_t>(cpu.mhz[i] >> (8 * b));
     *value = v;
     return true;
   }

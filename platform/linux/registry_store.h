@@ -93,9 +93,14 @@ class RegistryStore final : public platform::Registry {
   bool writable_ = false;
   std::map<platform::HKEY, Handle> handles_;
   platform::HKEY next_ = 0x1000;
-  std::vector<std::string> processorNames_;
-  std::vector<std::string> processorVendors_;
-  std::vector<uint32_t> processorMhz_;
+  // The processor keys, read from /proc/cpuinfo when first looked at.
+  struct ProcessorKeys {
+    std::vector<std::string> names, vendors;
+    std::vector<uint32_t> mhz;
+  };
+  const ProcessorKeys& Processors() const;
+  mutable std::once_flag processorsRead_;
+  mutable ProcessorKeys processors_;
 };
 
 }  // namespace zel::linuxbackend

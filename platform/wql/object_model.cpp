@@ -82,8 +82,39 @@ Object& ObjectModel::Add(Object object) {
   return *objects_.back();
 }
 
+void ObjectModel::FillOnDemand(std::vector<std::string> classNames, std::function<void(ObjectModel&)> fill) {
+  std::lock_guard<std::recursive_mutex> lock(indexMutex_);
+  pending_.push_back(PendingFill{std::move(classNames), std::move(fill)});
+}
+
+void ObjectModel::MakeInstances(std::string_view className) const {
+  std::lock_guard<std::recursive_mutex> lock(indexMutex_);
+  for (size_t i = 0; i < pending_.size();) {
+    bool wanted = false;
+    for (const std::string& name : pending_[i].classNames) {
+      const ClassInfo* info = className.empty() ? FindClass(name) : nullptr;
+      if (className.empty() ? info && info->IsAssociation() : EqualsNoCaseAscii(name, className)) wanted = true;
+    }
+    if (!wanted) {
+      ++i;
+      continue;
+    }
+    // Taken out before it runs: a fill that looks its own classes up does
+    // not start itself again.
+    std::function<void(ObjectModel&)> fill = std::move(pending_[i].fill);
+    pending_.erase(pending_.begin() + static_cast<std::ptrdiff_t>(i));
+    // The model is never made const (it is handed out as const after
+    // construction), so filling it from a const lookup is sound; the index
+    // mutex keeps other readers out meanwhile.
+    fill(const_cast<ObjectModel&>(*this));
+    ++fillsRun_;
+    i = 0;
+  }
+}
+
 std::vector<const Object*> ObjectModel::InstancesOf(std::string_view className) const {
   std::lock_guard<std::recursive_mutex> lock(indexMutex_);
+  MakeInstances(className);
   if (!classIndexed_) {
     for (const auto& o : objects_) byClass_[ToLowerAscii(o->ClassName())].push_back(o.get());
     classIndexed_ = true;
@@ -93,6 +124,7 @@ std::vector<const Object*> ObjectModel::InstancesOf(std::string_view className) 
 }
 
 std::vector<Object*> ObjectModel::InstancesOf(std::string_view className) {
+  MakeInstances(className);
   Invalidate();
   std::vector<Object*> out;
   for (const auto& o : objects_)
@@ -102,6 +134,7 @@ std::vector<Object*> ObjectModel::InstancesOf(std::string_view className) {
 
 const Object* ObjectModel::FindByKey(std::string_view className, std::string_view keyValue) const {
   std::lock_guard<std::recursive_mutex> lock(indexMutex_);
+  MakeInstances(className);
   if (!indexed_) {
     for (const auto& o : objects_) {
       const ClassInfo* info = FindClass(o->ClassName());
@@ -121,6 +154,7 @@ const Object* ObjectModel::FindByKey(std::string_view className, std::string_vie
 std::vector<std::pair<size_t, const Object*>> ObjectModel::InstancesWithText(
     std::string_view className, std::string_view property, std::string_view text) const {
   std::lock_guard<std::recursive_mutex> lock(indexMutex_);
+  MakeInstances(className);
   std::string lowerClass = ToLowerAscii(className);
   auto [entry, fresh] = byText_.try_emplace(lowerClass + '\0' + ToLowerAscii(property));
   if (fresh) {
@@ -139,8 +173,14 @@ std::vector<std::pair<size_t, const Object*>> ObjectModel::InstancesWithText(
 
 std::vector<const Object*> ObjectModel::AssociationsOf(const Object& target) const {
   std::lock_guard<std::recursive_mutex> lock(indexMutex_);
-  if (!associationsIndexed_) {
-    for (const auto& o : objects_) {
+  MakeInstances({});
+  // Resolving a reference may fill the class it names, which adds objects
+  // and drops the indexes: then the index is built again from the start.
+  while (!associationsIndexed_) {
+    const size_t fillsBefore = fillsRun_;
+    associations_.clear();
+    for (size_t i = 0; i < objects_.size(); ++i) {
+      const Object* o = objects_[i].get();
       const ClassInfo* info = FindClass(o->ClassName());
       if (!info || !info->IsAssociation()) continue;
       std::vector<const Object*> seen;
@@ -149,10 +189,10 @@ std::vector<const Object*> ObjectModel::AssociationsOf(const Object& target) con
         const Object* referenced = v ? ResolveReference(*v) : nullptr;
         if (!referenced || std::find(seen.begin(), seen.end(), referenced) != seen.end()) continue;
         seen.push_back(referenced);
-        associations_[referenced].push_back(o.get());
+        associations_[referenced].push_back(o);
       }
     }
-    associationsIndexed_ = true;
+    associationsIndexed_ = fillsRun_ == fillsBefore;
   }
   auto it = associations_.find(&target);
   return it == associations_.end() ? std::vector<const Object*>() : it->second;

@@ -9,6 +9,7 @@
 // of the value escaped, held as VT_BSTR texts in the association objects.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <unordered_map>
@@ -73,6 +74,15 @@ class ObjectModel {
   // Appends an instance (its class is declared with key "DeviceID" when
   // unknown) and returns it; instances keep their order of addition.
   Object& Add(Object object);
+
+  // Classes whose instances are made when first asked for: `fill` adds the
+  // instances of `classNames` the first time a lookup (InstancesOf,
+  // FindByKey, InstancesWithText, Resolve, AssociationsOf for association
+  // classes) needs one of them, and never again. A backend uses it so that a
+  // query reads only the machine's sources of the classes it names. Declare
+  // the classes before (a fill that declares a new class would move the class
+  // list under a reader); `fill` may add instances of other classes too.
+  void FillOnDemand(std::vector<std::string> classNames, std::function<void(ObjectModel&)> fill);
   // Removes the instances for which `match` is true; returns how many.
   template <typename Pred>
   size_t RemoveIf(Pred match) {
@@ -112,6 +122,14 @@ class ObjectModel {
 
  private:
   void Invalidate();
+  // Runs the pending fill that makes the instances of `className`; with an
+  // empty name, every pending fill that makes association instances.
+  void MakeInstances(std::string_view className) const;
+
+  struct PendingFill {
+    std::vector<std::string> classNames;
+    std::function<void(ObjectModel&)> fill;
+  };
 
   std::string computerName_;
   std::vector<ClassInfo> classes_;
@@ -133,6 +151,10 @@ class ObjectModel {
   // Referenced object to the association instances that reference it.
   mutable bool associationsIndexed_ = false;
   mutable std::unordered_map<const Object*, std::vector<const Object*>> associations_;
+  // Fills not run yet; guarded by indexMutex_ (a fill runs under it, so two
+  // readers never fill the same classes twice).
+  mutable std::vector<PendingFill> pending_;
+  mutable size_t fillsRun_ = 0;
 };
 
 // WQL string escaping: "\" becomes "\\" and a double quote "\"".

@@ -149,16 +149,28 @@ void AddVolume(ObjectModel& m, const Volume& v) {
 
 }  // namespace
 
-void AddStorageObjects(ObjectModel& m, const StorageInventory& inventory) {
+void DeclareStorageClasses(ObjectModel& m) {
   for (const char* c : {"Win32_DiskDrive", "Win32_LogicalDisk", "Win32_PnPEntity", "Win32_IDEController",
                         "Win32_SCSIController", "Win32_PnPSignedDriver"})
     m.DeclareClass(c, "DeviceID");
   m.DeclareAssociation("Win32_IDEControllerDevice", {"Antecedent", "Dependent"});
   m.DeclareAssociation("Win32_SCSIControllerDevice", {"Antecedent", "Dependent"});
   m.DeclareAssociation("Win32_PnPDevice", {"SameElement", "SystemElement"});
+}
+
+void AddStorageDevices(ObjectModel& m, const StorageInventory& inventory) {
   for (const Controller& c : inventory.controllers) AddController(m, c);
   for (const Disk& d : inventory.disks) AddDisk(m, d, inventory.controllers);
-  for (const Volume& v : inventory.volumes) AddVolume(m, v);
+}
+
+void AddVolumes(ObjectModel& m, const std::vector<StorageInventory::Volume>& volumes) {
+  for (const Volume& v : volumes) AddVolume(m, v);
+}
+
+void AddStorageObjects(ObjectModel& m, const StorageInventory& inventory) {
+  DeclareStorageClasses(m);
+  AddStorageDevices(m, inventory);
+  AddVolumes(m, inventory.volumes);
 }
 
 std::string DiskDriveDeviceId(int32_t index) { return Format("\\\\.\\PHYSICALDRIVE%d", index); }

@@ -85,6 +85,14 @@ struct StorageInventory {
 // the volumes.
 void AddStorageObjects(ObjectModel& model, const StorageInventory& inventory);
 
+// The parts of it, for a backend that fills classes when first asked: the
+// declarations alone; the controllers and disks with their entities, drivers
+// and associations (all the classes but Win32_LogicalDisk, which refer to
+// each other); the volumes.
+void DeclareStorageClasses(ObjectModel& model);
+void AddStorageDevices(ObjectModel& model, const StorageInventory& inventory);
+void AddVolumes(ObjectModel& model, const std::vector<StorageInventory::Volume>& volumes);
+
 // The DeviceID a disk has in Win32_DiskDrive: "\\.\PHYSICALDRIVEn".
 std::string DiskDriveDeviceId(int32_t index);
 

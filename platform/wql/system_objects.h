@@ -16,6 +16,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/wql/object_model.h"
@@ -54,5 +55,11 @@ struct SystemInventory {
 // Declares the system classes with the key properties of their object paths
 // and adds the objects of `inventory`.
 void AddSystemObjects(ObjectModel& model, const SystemInventory& inventory);
+
+// The parts of it, for a backend that fills each class when first asked:
+// the declarations alone, and the objects of one class (of the six above)
+// from `inventory`, of which only that class's fields are read.
+void DeclareSystemClasses(ObjectModel& model);
+void AddSystemObjectsOf(ObjectModel& model, const SystemInventory& inventory, std::string_view className);
 
 }  // namespace zel::wql

@@ -7,13 +7,17 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 
 #include "device/disk_interfaces.h"
 #include "linux/tree.h"
 #include "platform/bytes.h"
+#include "platform/linux/linux_machine.h"
+#include "platform/linux/linux_wmi.h"
 #include "platform/text.h"
 #include "platform/wire/storage.h"
+#include "platform/wql/statement.h"
 
 namespace zel {
 namespace {
@@ -312,6 +316,62 @@ TEST_F(LinuxPlatformTest, SurveySaysWhyEachDiskIsOrIsNotUsable) {
   EXPECT_TRUE(StartsWith(report[0], "/dev/sda (disk 0): it can be sent commands, but did not answer"))
       << report[0];
   EXPECT_EQ(SurveyReport({}), std::vector<std::string>{"/sys/block shows no block devices at all"});
+}
+
+// Each management class is read from the machine when a query first asks
+// for it, not when the connection is made: what the files hold by then is
+// what the query sees. So a query of the disks never reads the SMBIOS table.
+TEST_F(LinuxPlatformTest, EachClassIsReadWhenAQueryFirstAsksForIt) {
+  auto machine = std::make_shared<LinuxMachine>(options_);
+  std::shared_ptr<wql::ObjectModel> model = BuildLinuxObjectModel(machine);
+  EXPECT_EQ(wql::Execute(*model, "SELECT * FROM Win32_DiskDrive").objects.size(), machine->Disks().disks.size());
+
+  tree_.File("/etc/os-release", "PRETTY_NAME=\"Written Later 1.0\"");
+  // One memory device (type 17, SMBIOS 2.8 length 0x28) of 8192 MB in "DIMM A1",
+  // then the end-of-table structure.
+  std::vector<uint8_t> smbios(0x28, 0);
+  smbios[0] = 17;
+  smbios[1] = 0x28;
+  smbios[0x0C] = 0x00;
+  smbios[0x0D] = 0x20;  // 8192 MB
+  smbios[0x10] = 1;     // device locator: string 1
+  for (char c : std::string("DIMM A1")) smbios.push_back(static_cast<uint8_t>(c));
+  for (uint8_t b : {0, 0, 127, 4, 0, 0, 0, 0}) smbios.push_back(b);
+  tree_.File("/sys/firmware/dmi/tables/placeholder", "");
+  {
+    std::ofstream out(tree_.Root() + "/sys/firmware/dmi/tables/DMI", std::ios::binary);
+    out.write(reinterpret_cast<const char*>(smbios.data()), static_cast<std::streamsize>(smbios.size()));
+  }
+
+  wql::QueryResult os = wql::Execute(*model, "SELECT * FROM Win32_OperatingSystem");
+  ASSERT_EQ(os.objects.size(), 1u);
+  EXPECT_EQ(os.objects[0]->Find("Caption")->text, "Written Later 1.0");
+  wql::QueryResult memory = wql::Execute(*model, "SELECT * FROM Win32_PhysicalMemory");
+  ASSERT_EQ(memory.objects.size(), 1u);
+  EXPECT_EQ(memory.objects[0]->Find("DeviceLocator")->text, "DIMM A1");
+  EXPECT_EQ(memory.objects[0]->Find("Capacity")->text, std::to_string(8192ull << 20));
+}
+
+// The disk list is kept between the many asks of one command, but a disk
+// that comes or goes is seen at once, and after the rescan every value is
+// read afresh.
+TEST_F(LinuxPlatformTest, AKeptDiskListFollowsDisksAndTheRescan) {
+  auto machine = std::make_shared<LinuxMachine>(options_);
+  ASSERT_EQ(machine->Disks().disks.size(), 4u);
+  tree_.AtaDisk("sdc", 9, "QUARN ADDED");
+  DiskScan added = machine->Disks();
+  ASSERT_EQ(added.disks.size(), 5u);
+  EXPECT_TRUE(added.ByName("sdc"));
+  std::filesystem::remove(tree_.Root() + "/sys/block/sdc");
+  EXPECT_FALSE(machine->Disks().ByName("sdc"));
+
+  const uint64_t before = machine->Disks().ByName("sda")->sizeBytes;
+  tree_.File("/sys/block/sda/size", std::to_string(before / 512 + 8));
+  uint32_t root = 0;
+  std::unique_ptr<DeviceTree> tree = MakeLinuxTree(machine);
+  ASSERT_EQ(tree->CM_Locate_DevNodeW(&root, nullptr, 0), CR_SUCCESS);
+  tree->CM_Reenumerate_DevNode(root, 0);
+  EXPECT_EQ(machine->Disks().ByName("sda")->sizeBytes, before + 8 * 512);
 }
 
 TEST(LinuxPlatformMany, EveryDiskIsAnInterfaceAndDiscoveryTakesTheFirst80) {

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <thread>
 
 #include "platform/wql/model_com.h"
@@ -191,6 +192,66 @@ TEST(WqlStatements, LookupsFollowChangesToTheModel) {
   EXPECT_EQ(Ids(Execute(*m, byIndex)),
             (std::vector<std::string>{"\\\\.\\PHYSICALDRIVE7", "\\\\.\\PHYSICALDRIVE7B"}));
   EXPECT_EQ(Ids(Execute(*m, linked)), (std::vector<std::string>{kAhciId, "PCI\\SECOND"}));
+}
+
+// Classes filled on demand are made by the first statement that needs them,
+// once, and no statement makes the classes it does not name: a backend reads
+// the memory modules only for a query of memory modules.
+TEST(WqlStatements, ClassesFilledOnDemandAreMadeOnceByTheirFirstQuery) {
+  auto m = std::make_shared<ObjectModel>("HOST");
+  m->DeclareClass("Win32_DiskDrive");
+  m->DeclareClass("Win32_PnPEntity");
+  m->DeclareClass("Win32_PhysicalMemory", "Tag");
+  m->DeclareAssociation("Win32_PnPDevice", {"SameElement", "SystemElement"});
+  std::atomic<int> memoryFills{0}, diskFills{0}, entityFills{0};
+  m->FillOnDemand({"Win32_PhysicalMemory"}, [&](ObjectModel& model) {
+    ++memoryFills;
+    Object o("Win32_PhysicalMemory");
+    o.Set("Tag", Variant::Bstr("Physical Memory 0"));
+    model.Add(o);
+  });
+  // The association lies with the disks; the entity it names is made by a
+  // fill of its own, which resolving the reference runs.
+  m->FillOnDemand({"Win32_DiskDrive", "Win32_PnPDevice"}, [&](ObjectModel& model) {
+    ++diskFills;
+    Object disk("Win32_DiskDrive");
+    disk.Set("DeviceID", Variant::Bstr("\\\\.\\PHYSICALDRIVE0"));
+    disk.Set("Index", Variant::I4(0));
+    model.Add(disk);
+    Object same("Win32_PnPDevice");
+    same.Set("SameElement", Variant::Bstr(model.PathOf("Win32_PnPEntity", kSataPnp)));
+    same.Set("SystemElement", Variant::Bstr(model.PathOf("Win32_DiskDrive", "\\\\.\\PHYSICALDRIVE0")));
+    model.Add(same);
+  });
+  m->FillOnDemand({"Win32_PnPEntity"}, [&](ObjectModel& model) {
+    ++entityFills;
+    Object entity("Win32_PnPEntity");
+    entity.Set("DeviceID", Variant::Bstr(kSataPnp));
+    model.Add(entity);
+  });
+
+  EXPECT_EQ(Ids(Execute(*m, "SELECT * FROM Win32_DiskDrive WHERE Index = 0")),
+            std::vector<std::string>{"\\\\.\\PHYSICALDRIVE0"});
+  EXPECT_EQ(diskFills, 1);
+  EXPECT_EQ(entityFills, 0);
+  EXPECT_EQ(Ids(Execute(*m, "ASSOCIATORS OF {Win32_DiskDrive.DeviceID='\\\\.\\PhysicalDrive0'} WHERE "
+                            "ResultClass=Win32_PnPEntity")),
+            std::vector<std::string>{kSataPnp});
+  EXPECT_EQ(entityFills, 1);
+  EXPECT_EQ(Execute(*m, "SELECT * FROM Win32_DiskDrive").objects.size(), 1u);
+  EXPECT_EQ(diskFills, 1);
+  EXPECT_EQ(memoryFills, 0);
+
+  // Two threads asking at once: one fill, both see its objects.
+  std::vector<size_t> seen(2);
+  std::thread a([&] { seen[0] = Execute(*m, "SELECT * FROM Win32_PhysicalMemory").objects.size(); });
+  std::thread b([&] {
+    seen[1] = Execute(*m, "SELECT * FROM Win32_PhysicalMemory WHERE Tag = 'Physical Memory 0'").objects.size();
+  });
+  a.join();
+  b.join();
+  EXPECT_EQ(seen, (std::vector<size_t>{1, 1}));
+  EXPECT_EQ(memoryFills, 1);
 }
 
 TEST(WqlObjectPaths, EscapedOnWritingAndReadBack) {
