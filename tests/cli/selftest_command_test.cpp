@@ -76,6 +76,18 @@ TEST_F(SelftestCommandTest, ProgressLinesOnStandardErrorAndJsonOnStandardOutput)
   EXPECT_TRUE(doc["message"].is_null());
 }
 
+TEST_F(SelftestCommandTest, OnATerminalABarRedrawsInPlaceWithPercentAndElapsedTime) {
+  if (std::system("command -v script > /dev/null 2>&1") != 0) GTEST_SKIP() << "no script(1) for a terminal";
+  Machine(R"([{"index": 0, "selfTest": {"shortSeconds": 10}}])");
+  // script(1) gives the program a terminal; its standard output goes to a file.
+  std::string command = "cd '" + Dir() + "' && script -qec \"'" + std::string(ZEL_BIN_DIR) +
+                        "/zelvane' --machine machine.json selftest 0 > out.txt\" /dev/null > tty.txt";
+  ASSERT_EQ(std::system(command.c_str()), 0);
+  std::string bar = "[" + std::string(15, '#') + std::string(15, '-') + "]  50%  0:00:05";
+  EXPECT_EQ(test::ReadFile(Dir() + "/tty.txt"), "\r" + bar + "\r\n");
+  EXPECT_EQ(test::ReadFile(Dir() + "/out.txt"), "Disk 0 short self-test: passed (101), 0:00:10\n");
+}
+
 TEST_F(SelftestCommandTest, CtrlCAbortsTheTestInTheDriveAndExits130) {
   // 200,000 readings: the test is still running when the interrupt comes.
   Machine(R"([{"index": 0, "selfTest": {"shortSeconds": 1000000}}])");
