@@ -148,6 +148,18 @@ TEST_F(SataSelfTest, ARefusedStartEndsAtOnceWithoutPolling) {
   EXPECT_EQ(Machine().Clock().NowMs(), start);
 }
 
+TEST_F(SataSelfTest, ADriveThatAbortsTheStartHasNotStartedATest) {
+  UseMachine(R"({"drives": [{"index": 0, "selfTest": {"status": "0x00"}, "faults": [
+      {"form": "ata_pass_through", "command": "0xB0", "feature": "0xD4", "effect": "abort"}]}]})");
+  uint64_t start = Machine().Clock().NowMs();
+  SelfTestOutcome o = Run(kSelfTestQuick);
+  EXPECT_EQ(o.End, SelfTestEnd::NotStarted);
+  EXPECT_EQ(o.Result, 104);
+  EXPECT_TRUE(Logged("ATACommand::DoSmartSelfTest--the drive aborted subcommand 0x1 (status 0x51)"));
+  EXPECT_EQ(SmartRequests(), (std::vector<std::string>{"D0/00", "D4/01"}));
+  EXPECT_EQ(Machine().Clock().NowMs(), start);
+}
+
 TEST_F(SataSelfTest, FailedStatusReadsArePolledAgainAndThreeInARowEndWith104) {
   struct Case {
     const char* times;  // hits of each fault: the capability read takes one
