@@ -8,6 +8,7 @@ int RunDetails(Context& ctx);
 int RunDvt(Context& ctx);
 int RunReport(Context& ctx);
 int RunDecryptLog(Context& ctx);
+int RunSelfTest(Context& ctx);
 
 const std::vector<Command>& Commands() {
   static const std::vector<Command> commands = {
@@ -18,6 +19,7 @@ const std::vector<Command>& Commands() {
       {"report", "report PATH               write the system report to PATH", RunReport},
       {"decrypt-log", "decrypt-log FILE          write Decrypted.log from a scrambled log",
        RunDecryptLog},
+      {"selftest", "selftest N [--extended]   run the drive's self-test on disk N", RunSelfTest},
   };
   return commands;
 }

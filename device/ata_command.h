@@ -29,6 +29,9 @@ inline constexpr uint32_t ATA_FLAGS_DATA_OUT = 0x04;
 inline constexpr uint32_t ATA_FLAGS_48BIT_COMMAND = 0x08;
 inline constexpr uint32_t ATA_FLAGS_USE_DMA = 0x10;
 
+// Size of the NVMe Device Self-test log.
+inline constexpr uint32_t kNvmeSelfTestLogSize = 564;
+
 class ATACommand {
  public:
   ATACommand();
@@ -44,6 +47,11 @@ class ATACommand {
                                        uint8_t features, uint8_t count, uint8_t lbaLow,
                                        uint8_t lbaMid, uint8_t lbaHigh, uint8_t* buffer,
                                        uint32_t length, uint32_t ataFlags);
+  // By drive index, time-out 1000 s, without data; `*status` receives the
+  // status register the buffered form returns (0 when the form returns none).
+  uint32_t SendAtaCommandReturningStatus(uint32_t driveIndex, uint8_t command, uint8_t features,
+                                         uint8_t count, uint8_t lbaLow, uint8_t lbaMid,
+                                         uint8_t lbaHigh, uint32_t ataFlags, uint8_t* status);
   // By interface path, time-out 2 s.
   uint32_t SendAtaCommandPhysicalDrive(const std::string& devicePath, uint8_t device,
                                        uint8_t command, uint8_t features, uint8_t count,
@@ -91,6 +99,17 @@ class ATACommand {
   uint32_t GetLogPageCommand_SMART_Health(const std::string& devicePath, uint8_t* buffer);
   uint32_t DoGetLogPageNVMeIntel(const std::string& devicePath, uint8_t* buffer);
   uint32_t DoGetLogPageNVMeSamsung(const std::string& devicePath, uint8_t* buffer);
+  // One NVMe admin command through the platform's storage protocol command
+  // on the disk: `length` bytes of `data` go to the device (`toDevice`) or
+  // come from it. Nonzero when the controller completed it successfully.
+  uint32_t SendNvmeAdminCommandPd(const std::string& devicePath, uint8_t opcode, uint32_t nsid,
+                                  uint32_t cdw10, uint32_t cdw11, uint8_t* data, uint32_t length,
+                                  bool toDevice);
+  // Device Self-test (opcode 0x14) for all namespaces with self-test code
+  // `code` (1 short, 2 extended, 0xF abort).
+  uint32_t DoDeviceSelfTestNVMe(const std::string& devicePath, uint32_t code);
+  // The Device Self-test log (page 0x06, kNvmeSelfTestLogSize bytes).
+  uint32_t GetLogPageCommand_SelfTest(const std::string& devicePath, uint8_t* buffer);
   uint32_t GetScsiPortName(const std::string& devicePath, std::string* name);
 
   // --- Discovery ------------------------------------------------------------

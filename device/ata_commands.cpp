@@ -258,10 +258,19 @@ uint32_t ATACommand::SmartWriteLogPd(const std::string& devicePath, uint8_t devi
 
 uint32_t ATACommand::DoSmartSelfTest(uint32_t driveIndex, uint8_t subcommand) {
   if (AtaPassThroughAvailable && SmartPassThroughAvailable) {
-    if (SendAtaCommandPhysicalDrive(driveIndex, 0, kCmdSmart, kSmartExecuteOffline, subcommand,
-                                    subcommand, kSmartLbaMid, kSmartLbaHigh, nullptr, 0,
-                                    ATA_FLAGS_DRDY_REQUIRED))
+    uint8_t status = 0;
+    if (SendAtaCommandReturningStatus(driveIndex, kCmdSmart, kSmartExecuteOffline, subcommand,
+                                      subcommand, kSmartLbaMid, kSmartLbaHigh,
+                                      ATA_FLAGS_DRDY_REQUIRED, &status)) {
+      // A drive that aborts the command (error bit in the status) has not
+      // started anything: that is a refusal, not a start.
+      if (status & 0x01) {
+        LogTraceF("ATACommand::DoSmartSelfTest--the drive aborted subcommand 0x%X (status 0x%02X)",
+                  subcommand, status);
+        return 0;
+      }
       return 1;
+    }
   }
   LogTrace("SendAtaCommandPhysicalDrive - EXECUTE_OFFLINE_DIAGS");
   HANDLE h = OpenPhysicalDrive(driveIndex);

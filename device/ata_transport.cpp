@@ -45,8 +45,9 @@ enum class Outcome { Sent, OverLimit };
 template <typename Open>
 uint32_t SendRegisterSet(const ATACommand& ata, Open open, const AtaTaskFile& regs,
                          uint8_t* buffer, uint32_t length, uint32_t ataFlags, uint32_t timeout,
-                         Outcome* outcome) {
+                         Outcome* outcome, AtaTaskFile* replyRegs = nullptr) {
   *outcome = Outcome::Sent;
+  if (replyRegs) *replyRegs = AtaTaskFile{};
   if (ata.AtaPassThroughAvailable) {
     std::vector<uint8_t> block(wire::kAtaBufferedBlockSize, 0);
     wire::AtaPassThroughEx header;
@@ -79,6 +80,8 @@ uint32_t SendRegisterSet(const ATACommand& ata, Open open, const AtaTaskFile& re
     // The data area goes back to the caller also for data-out commands.
     if (ok && length > 0 && buffer)
       std::memcpy(buffer, block.data() + wire::kAtaBufferedDataOffset, length);
+    if (ok && replyRegs)
+      *replyRegs = wire::AtaPassThroughEx::Decode(block.data()).CurrentTaskFile;
     return ok ? 1 : 0;
   }
 
@@ -134,6 +137,21 @@ uint32_t ATACommand::SendAtaCommandPhysicalDrive(uint32_t driveIndex, uint8_t de
             driveIndex, regs.Device, regs.Command, regs.Features, regs.SectorCount);
   LogTraceF("0x%X, 0x%X, 0x%X, 0x%X, 0x%X)::bRet:0x%X", regs.LbaMid, regs.LbaHigh,
             Address(buffer), length, ataFlags, result);
+  return result;
+}
+
+uint32_t ATACommand::SendAtaCommandReturningStatus(uint32_t driveIndex, uint8_t command,
+                                                   uint8_t features, uint8_t count, uint8_t lbaLow,
+                                                   uint8_t lbaMid, uint8_t lbaHigh,
+                                                   uint32_t ataFlags, uint8_t* status) {
+  AtaTaskFile regs = ata_detail::TaskFile(features, count, lbaLow, lbaMid, lbaHigh, 0, command);
+  ApplySmartSignature(regs);
+  Outcome outcome;
+  AtaTaskFile back;
+  uint32_t result = SendRegisterSet(
+      *this, [&] { return OpenPhysicalDrive(driveIndex); }, regs, nullptr, 0, ataFlags,
+      kTimeoutByIndex, &outcome, &back);
+  *status = back.Status();
   return result;
 }
 

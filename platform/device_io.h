@@ -34,6 +34,7 @@ inline constexpr uint32_t SMART_RCV_DRIVE_DATA = 0x7C088;
 inline constexpr uint32_t SMART_SEND_DRIVE_COMMAND = 0x7C084;
 inline constexpr uint32_t IOCTL_STORAGE_GET_DEVICE_NUMBER = 0x2D1080;
 inline constexpr uint32_t IOCTL_STORAGE_QUERY_PROPERTY = 0x2D1400;
+inline constexpr uint32_t IOCTL_STORAGE_PROTOCOL_COMMAND = 0x2DD3C0;
 inline constexpr uint32_t FSCTL_GET_RETRIEVAL_POINTERS = 0x90073;
 inline constexpr uint32_t IOCTL_VOLUME_GET_VOLUME_DISK_EXTENTS = 0x560000;
 

@@ -16,6 +16,8 @@ bool SmartSend(const LinuxMachine& machine, const OpenDevice& device, ControlReq
 
 bool NvmeStorageQuery(const LinuxMachine& machine, const OpenDevice& device, ControlRequest& request);
 bool NvmeMiniport(const LinuxMachine& machine, const OpenDevice& device, ControlRequest& request);
+bool NvmeProtocolCommand(const LinuxMachine& machine, const OpenDevice& device,
+                         ControlRequest& request);
 bool ScsiPassThroughRequest(const LinuxMachine& machine, const OpenDevice& device, ControlRequest& request);
 bool ScsiGetAddress(const OpenDevice& device, ControlRequest& request);
 

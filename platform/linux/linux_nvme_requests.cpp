@@ -81,6 +81,63 @@ bool NvmeStorageQuery(const LinuxMachine& machine, const OpenDevice& device, Con
   return true;
 }
 
+// IOCTL_STORAGE_PROTOCOL_COMMAND: one NVMe admin command to the disk's
+// controller. Only commands that read, and Device Self-test (which runs the
+// drive's own diagnostics and changes no data), are carried; a command the
+// controller refuses completes the request with the error status and the
+// NVMe status in the header, as the platform's driver reports it.
+bool NvmeProtocolCommand(const LinuxMachine& machine, const OpenDevice& device, ControlRequest& r) {
+  using C = wire::StorageProtocolCommand;
+  if (device.kind != OpenDevice::Disk || device.disk.bus != DiskBus::Nvme || device.fd < 0)
+    return FailWith(ERROR_INVALID_FUNCTION);
+  if (r.in.size() < C::kErrorInfoAt) return FailWith(ERROR_INVALID_PARAMETER);
+  C c = C::Decode(r.in.data());
+  if (c.Version != wire::STORAGE_PROTOCOL_STRUCTURE_VERSION || c.Length != C::kStructureLength ||
+      c.CommandLength != wire::NvmeCommand::kSize ||
+      c.CommandSpecific != wire::STORAGE_PROTOCOL_SPECIFIC_NVME_ADMIN_COMMAND)
+    return FailWith(ERROR_INVALID_PARAMETER);
+  if (c.ProtocolType != wire::ProtocolTypeNvme) return FailWith(ERROR_NOT_SUPPORTED);
+  if (r.out.size() < r.in.size()) return FailWith(ERROR_INSUFFICIENT_BUFFER);
+  const uint8_t opcode = c.Command.Opcode;
+  if (!IsReadOnlyAdmin(opcode) && opcode != wire::NVME_ADMIN_COMMAND_DEVICE_SELF_TEST)
+    return FailWith(ERROR_INVALID_FUNCTION);
+  if (c.DataToDeviceTransferLength != 0) return FailWith(ERROR_INVALID_PARAMETER);
+  const uint32_t length = c.DataFromDeviceTransferLength;
+  if (length > (1u << 20) ||
+      (length && (c.DataFromDeviceBufferOffset < C::kErrorInfoAt ||
+                  uint64_t{c.DataFromDeviceBufferOffset} + length > r.in.size())))
+    return FailWith(ERROR_INVALID_PARAMETER);
+  if (opcode == wire::NVME_ADMIN_COMMAND_DEVICE_SELF_TEST && length != 0)
+    return FailWith(ERROR_INVALID_PARAMETER);
+  NvmeAdminCommand a;
+  a.opcode = opcode;
+  a.nsid = c.Command.Nsid;
+  a.cdw10 = c.Command.Cdw10;
+  a.cdw11 = c.Command.Cdw11;
+  a.cdw12 = c.Command.Cdw12;
+  a.cdw13 = c.Command.Cdw13;
+  a.cdw14 = c.Command.Cdw14;
+  a.cdw15 = c.Command.Cdw15;
+  a.timeoutMs = std::min<uint32_t>(c.TimeOutValue ? c.TimeOutValue : 30, 4000000u) * 1000u;
+  if (opcode == kNvmeGetLogPage && (((a.cdw10 >> 16) & 0x7FF) + 1) * 4 > length)
+    return FailWith(ERROR_INVALID_PARAMETER);
+  std::vector<uint8_t> data(std::max<uint32_t>(length, opcode == kNvmeIdentify ? 4096 : 0), 0);
+  if (opcode == kNvmeIdentify && length < 4096) return FailWith(ERROR_INVALID_PARAMETER);
+  NvmeAdminResult res = machine.Transports().nvme(device.fd, a, data.empty() ? nullptr : data.data(),
+                                                  static_cast<uint32_t>(data.size()));
+  if (!res.ok && res.status == 0) return FailWith(res.error);
+  std::copy(r.in.begin(), r.in.end(), r.out.begin());
+  if (res.ok && length)
+    std::copy(data.begin(), data.begin() + length,
+              r.out.begin() + static_cast<long>(c.DataFromDeviceBufferOffset));
+  PutLE32(r.out.data() + C::kReturnStatus,
+          res.ok ? wire::STORAGE_PROTOCOL_STATUS_SUCCESS : wire::STORAGE_PROTOCOL_STATUS_ERROR);
+  PutLE32(r.out.data() + C::kErrorCode, res.ok ? 0 : res.status);
+  PutLE32(r.out.data() + C::kFixedProtocolReturnData, res.result);
+  *r.returned = static_cast<uint32_t>(r.in.size());
+  return true;
+}
+
 bool NvmeMiniport(const LinuxMachine& machine, const OpenDevice& device, ControlRequest& r) {
   using B = wire::NvmePassThroughIoctl;
   using H = wire::SrbIoControl;

@@ -139,6 +139,7 @@ bool DiskControl(const LinuxMachine& machine, const OpenDevice& device, ControlR
     case SMART_SEND_DRIVE_COMMAND: return SmartSend(machine, device, request);
     case IOCTL_STORAGE_QUERY_PROPERTY: return NvmeStorageQuery(machine, device, request);
     case IOCTL_SCSI_MINIPORT: return NvmeMiniport(machine, device, request);
+    case IOCTL_STORAGE_PROTOCOL_COMMAND: return NvmeProtocolCommand(machine, device, request);
     case IOCTL_SCSI_PASS_THROUGH: return ScsiPassThroughRequest(machine, device, request);
     case IOCTL_SCSI_GET_ADDRESS: return ScsiGetAddress(device, request);
     default: return FailWith(ERROR_INVALID_FUNCTION);

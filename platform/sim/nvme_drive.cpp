@@ -183,7 +183,8 @@ void StartReply(Request& r) {
 
 NvmeDrive::NvmeDrive(SimMachine& machine, const Json& entry, const std::string& where)
     : SimDrive(machine, entry, where) {
-  CheckDriveKeys(entry, where, {"identify", "health", "forms"});
+  CheckDriveKeys(entry, where, {"identify", "health", "forms", "selfTest"});
+  LoadSelfTest(entry, where);
 
   // Identify Controller page.
   Json id = entry.value("identify", Json::object());
@@ -279,6 +280,8 @@ bool NvmeDrive::Control(Request& r) {
       return ScsiAddress(r);
     case IOCTL_SCSI_PASS_THROUGH:
       return Tunnel(r);
+    case IOCTL_STORAGE_PROTOCOL_COMMAND:
+      return ProtocolCommand(r);
     default:
       return SimDrive::Control(r);  // the device number; anything else is not for an NVMe disk
   }

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <iterator>
 
 #include "platform/errors.h"
 
@@ -254,6 +255,32 @@ ScsiAddress ScsiAddress::Decode(const uint8_t* in) {
   a.TargetId = in[kTargetId];
   a.Lun = in[kLun];
   return a;
+}
+
+void StorageProtocolCommand::Encode(uint8_t* block) const {
+  const uint32_t fields[] = {Version, Length, ProtocolType, Flags, ReturnStatus, ErrorCode,
+                             CommandLength, ErrorInfoLength, DataToDeviceTransferLength,
+                             DataFromDeviceTransferLength, TimeOutValue, ErrorInfoOffset,
+                             DataToDeviceBufferOffset, DataFromDeviceBufferOffset,
+                             CommandSpecific};
+  for (size_t i = 0; i < std::size(fields); ++i) PutLE32(block + 4 * i, fields[i]);
+  PutLE32(block + 60, 0);
+  PutLE32(block + kFixedProtocolReturnData, FixedProtocolReturnData);
+  for (uint32_t at = 68; at < kCommand; at += 4) PutLE32(block + at, 0);
+  Command.Encode(block + kCommand);
+}
+
+StorageProtocolCommand StorageProtocolCommand::Decode(const uint8_t* block) {
+  StorageProtocolCommand c;
+  uint32_t* fields[] = {&c.Version, &c.Length, &c.ProtocolType, &c.Flags, &c.ReturnStatus,
+                        &c.ErrorCode, &c.CommandLength, &c.ErrorInfoLength,
+                        &c.DataToDeviceTransferLength, &c.DataFromDeviceTransferLength,
+                        &c.TimeOutValue, &c.ErrorInfoOffset, &c.DataToDeviceBufferOffset,
+                        &c.DataFromDeviceBufferOffset, &c.CommandSpecific};
+  for (size_t i = 0; i < std::size(fields); ++i) *fields[i] = GetLE32(block + 4 * i);
+  c.FixedProtocolReturnData = GetLE32(block + kFixedProtocolReturnData);
+  c.Command = NvmeCommand::Decode(block + kCommand);
+  return c;
 }
 
 }  // namespace zel::wire

@@ -328,4 +328,71 @@ struct ScsiAddress {
 };
 static_assert(ScsiAddress::kLun + 1 == ScsiAddress::kSize);
 
+// --- STORAGE_PROTOCOL_COMMAND: one NVMe admin command ------------------------
+//
+// The platform's storage protocol command carries one NVMe admin command to
+// the disk: an 80-byte header, the 64-byte submission entry, an error-info
+// area and the data area, all in one block used for input and output. The
+// driver writes ReturnStatus, ErrorCode (the NVMe status field) and the
+// completion's dword 0 into the header of the reply.
+
+inline constexpr uint8_t NVME_ADMIN_COMMAND_DEVICE_SELF_TEST = 0x14;
+inline constexpr uint32_t NVME_LOG_PAGE_DEVICE_SELF_TEST = 0x06;
+inline constexpr uint32_t kNvmeDeviceSelfTestLogSize = 564;
+inline constexpr uint32_t STORAGE_PROTOCOL_STRUCTURE_VERSION = 1;
+inline constexpr uint32_t STORAGE_PROTOCOL_COMMAND_FLAG_ADAPTER_REQUEST = 0x80000000u;
+inline constexpr uint32_t STORAGE_PROTOCOL_SPECIFIC_NVME_ADMIN_COMMAND = 1;
+inline constexpr uint32_t STORAGE_PROTOCOL_STATUS_SUCCESS = 1;
+inline constexpr uint32_t STORAGE_PROTOCOL_STATUS_ERROR = 2;
+
+struct StorageProtocolCommand {
+  static constexpr uint32_t kVersion = 0;
+  static constexpr uint32_t kLength = 4;
+  static constexpr uint32_t kProtocolType = 8;
+  static constexpr uint32_t kFlags = 12;
+  static constexpr uint32_t kReturnStatus = 16;
+  static constexpr uint32_t kErrorCode = 20;
+  static constexpr uint32_t kCommandLength = 24;
+  static constexpr uint32_t kErrorInfoLength = 28;
+  static constexpr uint32_t kDataToDeviceLength = 32;
+  static constexpr uint32_t kDataFromDeviceLength = 36;
+  static constexpr uint32_t kTimeOutValue = 40;
+  static constexpr uint32_t kErrorInfoOffset = 44;
+  static constexpr uint32_t kDataToDeviceOffset = 48;
+  static constexpr uint32_t kDataFromDeviceOffset = 52;
+  static constexpr uint32_t kCommandSpecific = 56;
+  static constexpr uint32_t kFixedProtocolReturnData = 64;
+  static constexpr uint32_t kCommand = 80;
+  // The value of Length: the structure with its one-element command array.
+  static constexpr uint32_t kStructureLength = 84;
+  static constexpr uint32_t kErrorInfoSize = 64;
+  // Where the system places the error info and the data.
+  static constexpr uint32_t kErrorInfoAt = kCommand + NvmeCommand::kSize;
+  static constexpr uint32_t kDataAt = kErrorInfoAt + kErrorInfoSize;
+
+  uint32_t Version = STORAGE_PROTOCOL_STRUCTURE_VERSION;
+  uint32_t Length = kStructureLength;
+  uint32_t ProtocolType = ProtocolTypeNvme;
+  uint32_t Flags = STORAGE_PROTOCOL_COMMAND_FLAG_ADAPTER_REQUEST;
+  uint32_t ReturnStatus = 0;
+  uint32_t ErrorCode = 0;
+  uint32_t CommandLength = NvmeCommand::kSize;
+  uint32_t ErrorInfoLength = 0;
+  uint32_t DataToDeviceTransferLength = 0;
+  uint32_t DataFromDeviceTransferLength = 0;
+  uint32_t TimeOutValue = 0;  // seconds
+  uint32_t ErrorInfoOffset = 0;
+  uint32_t DataToDeviceBufferOffset = 0;
+  uint32_t DataFromDeviceBufferOffset = 0;
+  uint32_t CommandSpecific = STORAGE_PROTOCOL_SPECIFIC_NVME_ADMIN_COMMAND;
+  uint32_t FixedProtocolReturnData = 0;
+  NvmeCommand Command;
+
+  // Writes the header and the command (the areas after them are left).
+  void Encode(uint8_t* block) const;
+  static StorageProtocolCommand Decode(const uint8_t* block);
+};
+static_assert(StorageProtocolCommand::kErrorInfoAt == 144);
+static_assert(StorageProtocolCommand::kDataAt == 208);
+
 }  // namespace zel::wire

@@ -111,6 +111,8 @@ struct Drives {
       std::memcpy(data + 4, "QN990SN0001         ", 20);
       std::memcpy(data + 24, "QUARN NVMe SSD QN990 1TB                ", 40);
       std::memcpy(data + 64, "QN1.2   ", 8);
+    } else if (c.opcode == kNvmeGetLogPage && (c.cdw10 & 0xFF) == 0x06) {
+      data[4] = 0x10;  // newest self-test: short, completed without error
     } else if (c.opcode == kNvmeGetLogPage) {
       PutLE16(data + 1, 310);  // kelvin
       data[5] = 3;             // percentage used
@@ -300,6 +302,44 @@ TEST_F(LinuxRequests, NvmeFormsBecomeAdminCommandsOnTheController) {
   // The vendor tunnel is a SCSI command; an NVMe namespace takes none.
   EXPECT_EQ(cmd.DoGetLogPageNVMeSamsung(path, log.data()), 0u);
   EXPECT_TRUE(drives_.scsiCdbs.empty());
+}
+
+TEST_F(LinuxRequests, ProtocolCommandCarriesDeviceSelfTestAndLogReadsOnly) {
+  const std::string path = "\\\\?\\scsi#disk&ven_nvme&prod_quarn_nvme_ssd_qn990_1tb#5&000001000&0&000001#"
+                           "{53f56307-b6bf-11d0-94f2-00a0c91efb8b}";
+  ATACommand cmd;
+  ASSERT_EQ(cmd.DoDeviceSelfTestNVMe(path, 1), 1u);
+  std::vector<uint8_t> log(564, 0xAA);
+  ASSERT_EQ(cmd.GetLogPageCommand_SelfTest(path, log.data()), 1u);
+  EXPECT_EQ(log[4], 0x10);
+  EXPECT_EQ(log[0], 0x00);
+  ASSERT_EQ(drives_.nvme.size(), 2u);
+  EXPECT_EQ(drives_.nvme[0].first, "nvme0n1");
+  EXPECT_EQ(drives_.nvme[0].second.opcode, 0x14);
+  EXPECT_EQ(drives_.nvme[0].second.nsid, 0xFFFFFFFFu);
+  EXPECT_EQ(drives_.nvme[0].second.cdw10, 1u);
+  EXPECT_EQ(drives_.nvme[1].second.opcode, 0x02);
+  EXPECT_EQ(drives_.nvme[1].second.cdw10, 0x008C0006u);
+
+  // Format NVM (0x80) in the same block never reaches the controller.
+  DeviceIo& io = Devices();
+  HANDLE h = io.CreateFileW(path, GENERIC_READ | GENERIC_WRITE, 0, OPEN_EXISTING, 0);
+  ASSERT_NE(h, INVALID_HANDLE_VALUE);
+  std::vector<uint8_t> block(208, 0);
+  const uint8_t header[] = {1, 0, 0, 0, 84, 0, 0, 0, 3, 0, 0, 0, 0, 0, 0, 0x80,
+                            0, 0, 0, 0, 0, 0, 0, 0, 64, 0, 0, 0};
+  std::copy(std::begin(header), std::end(header), block.begin());
+  block[56] = 1;     // admin command
+  block[80] = 0x80;  // Format NVM
+  uint32_t got = 0;
+  EXPECT_FALSE(io.DeviceIoControl(h, 0x2DD3C0, block.data(), 208, block.data(), 208, &got));
+  EXPECT_EQ(GetLastError(), ERROR_INVALID_FUNCTION);
+  io.CloseHandle(h);
+  EXPECT_EQ(drives_.nvme.size(), 2u);
+
+  // A controller that refuses the test: no success.
+  drives_.nvmeStatus = 0x0001;
+  EXPECT_EQ(cmd.DoDeviceSelfTestNVMe(path, 2), 0u);
 }
 
 TEST_F(LinuxRequests, MiniportCarriesOnlyCommandsThatRead) {

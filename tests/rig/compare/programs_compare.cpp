@@ -316,6 +316,26 @@ TEST(RigPrograms, ReportHoldsTheDriveSectionOfBothDisks) {
   EXPECT_EQ(ReportSectorDump(nvme), std::vector<int>(512, 'N')) << nvme;
 }
 
+TEST(RigPrograms, ShortSelfTestPassesAsTheDriveLogsItAndNvmeSaysNotSupported) {
+  ProgramRun sata = Program("zelvane-selftest-0");
+  EXPECT_EQ(sata.exit, 0) << sata.stderrText;
+  EXPECT_EQ(sata.json.value("outcome", ""), "passed");
+  EXPECT_EQ(sata.json.value("result", 0), 101);
+  // The drive's own log, as smartctl reads it: the newest entry is the
+  // short off-line test this run started, completed without error.
+  Json log = Section("smartctl-selftest");
+  Json table = log["ata_smart_self_test_log"]["standard"]["table"];
+  ASSERT_TRUE(table.is_array() && !table.empty()) << log.dump();
+  EXPECT_EQ(table[0]["type"]["value"], 1);
+  EXPECT_EQ(table[0]["status"]["value"], 0);
+
+  ProgramRun nvme = Program("zelvane-selftest-1");
+  EXPECT_EQ(nvme.exit, 2) << nvme.stderrText;
+  EXPECT_EQ(nvme.json.value("outcome", ""), "not supported");
+  EXPECT_TRUE(nvme.json["result"].is_null());
+  EXPECT_EQ(nvme.json.dump().find("passed"), std::string::npos);
+}
+
 TEST(RigPrograms, TheDesktopProgramVerifiesTheSataDriveAndWritesItsFiles) {
   Json s = Section("smartctl-sata");
   const std::string criteria = SectionText("dvt-criteria");
