@@ -105,7 +105,8 @@ struct Drives {
       r.error = ErrorFromNvmeStatus(nvmeStatus);
       return r;
     }
-    std::memset(data, 0, length);
+    // A command without data (a self-test start) comes with no buffer.
+    if (length != 0) std::memset(data, 0, length);
     if (c.opcode == kNvmeIdentify) {
       PutLE16(data, 0x1E4B);
       std::memcpy(data + 4, "QN990SN0001         ", 20);
