@@ -21,16 +21,19 @@ struct Bench {
   zel::PhysicalDriveTable drives{};
 };
 
+// Made once and never destroyed: the platform it installs is held in
+// thread-local storage, which ends before objects of static storage, so a
+// static bench would give the platform back after its holder is gone.
 Bench& TheBench() {
-  static Bench bench = [] {
-    Bench b;
+  static Bench& bench = *[] {
+    auto* b = new Bench;
     const std::string& dir = zel::fuzz::WorkFolder();
     zel::sim::LoadResult r = zel::sim::LoadMachineText(zel::sim::DemoMachineJson(), "demo");
     if (!r.machine) __builtin_trap();
-    b.machine = r.machine;
-    b.machine->SetProgramPath(dir + "/SSDZelvane.exe");
-    b.installed = std::make_unique<zel::platform::ScopedPlatform>(b.machine);
-    zel::ATACommand().UpdatePhysicalDrivesInfo(b.drives);
+    b->machine = r.machine;
+    b->machine->SetProgramPath(dir + "/SSDZelvane.exe");
+    b->installed = std::make_unique<zel::platform::ScopedPlatform>(b->machine);
+    zel::ATACommand().UpdatePhysicalDrivesInfo(b->drives);
     return b;
   }();
   return bench;
