@@ -22,8 +22,11 @@ struct Bench {
 };
 
 Bench& TheBench() {
-  static Bench bench = [] {
-    Bench b;
+  // Never destroyed: the platform's per-thread share of the main thread is
+  // gone before static objects are destroyed at exit.
+  static Bench& bench = *[] {
+    auto* made = new Bench;
+    Bench& b = *made;
     const std::string& dir = zel::fuzz::WorkFolder();
     zel::sim::LoadResult r = zel::sim::LoadMachineText(zel::sim::DemoMachineJson(), "demo");
     if (!r.machine) __builtin_trap();
@@ -31,7 +34,7 @@ Bench& TheBench() {
     b.machine->SetProgramPath(dir + "/SSDZelvane.exe");
     b.installed = std::make_unique<zel::platform::ScopedPlatform>(b.machine);
     zel::ATACommand().UpdatePhysicalDrivesInfo(b.drives);
-    return b;
+    return made;
   }();
   return bench;
 }
