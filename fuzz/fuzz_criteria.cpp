@@ -21,20 +21,20 @@ struct Bench {
   zel::PhysicalDriveTable drives{};
 };
 
-// Made once and never destroyed: the platform it installs is held in
-// thread-local storage, which ends before objects of static storage, so a
-// static bench would give the platform back after its holder is gone.
 Bench& TheBench() {
+  // Never destroyed: the platform's per-thread share of the main thread is
+  // gone before static objects are destroyed at exit.
   static Bench& bench = *[] {
-    auto* b = new Bench;
+    auto* made = new Bench;
+    Bench& b = *made;
     const std::string& dir = zel::fuzz::WorkFolder();
     zel::sim::LoadResult r = zel::sim::LoadMachineText(zel::sim::DemoMachineJson(), "demo");
     if (!r.machine) __builtin_trap();
-    b->machine = r.machine;
-    b->machine->SetProgramPath(dir + "/SSDZelvane.exe");
-    b->installed = std::make_unique<zel::platform::ScopedPlatform>(b->machine);
-    zel::ATACommand().UpdatePhysicalDrivesInfo(b->drives);
-    return b;
+    b.machine = r.machine;
+    b.machine->SetProgramPath(dir + "/SSDZelvane.exe");
+    b.installed = std::make_unique<zel::platform::ScopedPlatform>(b.machine);
+    zel::ATACommand().UpdatePhysicalDrivesInfo(b.drives);
+    return made;
   }();
   return bench;
 }

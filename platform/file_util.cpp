@@ -156,4 +156,20 @@ int64_t UnixMsFromFileTime(const FILETIME& time) {
   return static_cast<int64_t>(ticks / 10000) - 11644473600000LL;
 }
 
+uint32_t AnswerLogicalDriveStrings(std::string_view letters, uint32_t bufferLength,
+                                   char16_t* buffer) {
+  std::u16string all;
+  for (char letter : letters) {
+    all += static_cast<char16_t>(letter);
+    all += u":\\";
+    all += u'\0';
+  }
+  const uint32_t needed = static_cast<uint32_t>(all.size()) + 1;
+  if (!buffer || bufferLength < needed) return needed;
+  std::copy(all.begin(), all.end(), buffer);
+  buffer[all.size()] = u'\0';
+  SetLastError(ERROR_SUCCESS);
+  return static_cast<uint32_t>(all.size());
+}
+
 }  // namespace zel::platform

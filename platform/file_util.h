@@ -39,4 +39,12 @@ std::vector<std::string> ListMatching(Files& files, const std::string& pattern, 
 // "?" one character, letters without regard to ASCII case. For backends.
 bool MatchesWildcard(std::string_view pattern, std::string_view name);
 
+// The answer of GetLogicalDriveStringsW for the volumes with these letters,
+// in the given order: "C:\\", a zero, the next, ..., and a closing zero, when
+// it fits in `bufferLength` characters (the count without the closing zero
+// returned); else the length the buffer needs, closing zero included. For
+// backends.
+uint32_t AnswerLogicalDriveStrings(std::string_view letters, uint32_t bufferLength,
+                                   char16_t* buffer);
+
 }  // namespace zel::platform

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "platform/errors.h"
+#include "platform/file_util.h"
 #include "platform/host/host_file_calls.h"
 #include "platform/linux/linux_devices.h"
 #include "platform/linux/linux_machine.h"
@@ -100,18 +101,9 @@ class LinuxFiles final : public platform::Files {
   }
 
   uint32_t GetLogicalDriveStringsW(uint32_t bufferLength, char16_t* buffer) override {
-    std::u16string all;
-    for (const VolumeInfo& v : ListVolumes(*machine_, machine_->Disks())) {
-      all += static_cast<char16_t>(v.letter);
-      all += u":\\";
-      all += u'\0';
-    }
-    const uint32_t needed = static_cast<uint32_t>(all.size()) + 1;
-    if (!buffer || bufferLength < needed) return needed;
-    std::copy(all.begin(), all.end(), buffer);
-    buffer[all.size()] = u'\0';
-    SetLastError(ERROR_SUCCESS);
-    return static_cast<uint32_t>(all.size());
+    std::string letters;
+    for (const VolumeInfo& v : ListVolumes(*machine_, machine_->Disks())) letters += v.letter;
+    return AnswerLogicalDriveStrings(letters, bufferLength, buffer);
   }
 
   std::string GetFullPathNameW(const std::string& path) override {

@@ -72,18 +72,9 @@ bool SimFilesImpl::GetVolumePathNameW(const std::string& path, std::string* volu
 
 uint32_t SimFilesImpl::GetLogicalDriveStringsW(uint32_t bufferLength, char16_t* buffer) {
   std::lock_guard<std::mutex> lock(mutex_);
-  std::u16string all;
-  for (const auto& [letter, v] : volumes_) {
-    all += static_cast<char16_t>(letter);
-    all += u":\\";
-    all += u'\0';
-  }
-  const uint32_t needed = static_cast<uint32_t>(all.size()) + 1;
-  if (!buffer || bufferLength < needed) return needed;
-  std::copy(all.begin(), all.end(), buffer);
-  buffer[all.size()] = u'\0';
-  SetLastError(ERROR_SUCCESS);
-  return static_cast<uint32_t>(all.size());
+  std::string letters;
+  for (const auto& [letter, v] : volumes_) letters += static_cast<char>(letter);
+  return AnswerLogicalDriveStrings(letters, bufferLength, buffer);
 }
 
 std::string SimFilesImpl::GetFullPathNameW(const std::string& path) {
