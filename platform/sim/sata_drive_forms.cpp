@@ -16,6 +16,28 @@ using namespace zel::platform;
 using namespace zel::sim::sata;
 using wire::AtaTaskFile;
 
+namespace {
+
+// What a driver checks of an ATA pass-through header, buffered or direct, in
+// the system buffer it makes of the input: both blocks hold the header, the
+// header announces its own size, and it does not ask for both directions.
+template <class Header>
+bool TakeAtaHeader(const Request& r, std::vector<uint8_t>* sys, Header* h, bool* dataIn,
+                   bool* dataOut) {
+  const size_t inSize = r.in.size(), outSize = r.out.size();
+  if (inSize < Header::kSize || outSize < Header::kSize) return FailWith(ERROR_INVALID_PARAMETER);
+  sys->assign(std::max(inSize, outSize), 0);
+  std::copy(r.in.begin(), r.in.end(), sys->begin());
+  *h = Header::Decode(sys->data());
+  if (h->Length != Header::kSize) return FailWith(ERROR_INVALID_PARAMETER);
+  *dataIn = h->AtaFlags & 0x02;
+  *dataOut = h->AtaFlags & 0x04;
+  if (*dataIn && *dataOut) return FailWith(ERROR_INVALID_PARAMETER);
+  return true;
+}
+
+}  // namespace
+
 bool SataDrive::FormEnabled(const std::string& form) const {
   auto it = forms_.find(form);
   return it == forms_.end() || it->second;
@@ -65,13 +87,10 @@ bool SataDrive::BufferedPassThrough(Request& r) {
   using H = wire::AtaPassThroughEx;
   const uint32_t inSize = static_cast<uint32_t>(r.in.size());
   const uint32_t outSize = static_cast<uint32_t>(r.out.size());
-  if (inSize < H::kSize || outSize < H::kSize) return FailWith(ERROR_INVALID_PARAMETER);
-  std::vector<uint8_t> sys(std::max(inSize, outSize), 0);
-  std::copy(r.in.begin(), r.in.end(), sys.begin());
-  H h = H::Decode(sys.data());
-  if (h.Length != H::kSize) return FailWith(ERROR_INVALID_PARAMETER);
-  bool in = h.AtaFlags & 0x02, out = h.AtaFlags & 0x04;
-  if (in && out) return FailWith(ERROR_INVALID_PARAMETER);
+  std::vector<uint8_t> sys;
+  H h;
+  bool in = false, out = false;
+  if (!TakeAtaHeader(r, &sys, &h, &in, &out)) return false;
   Task task;
   task.regs = h.CurrentTaskFile;
   task.length = h.DataTransferLength;
@@ -146,15 +165,10 @@ bool SataDrive::LegacyPassThrough(Request& r) {
 
 bool SataDrive::DirectPassThrough(Request& r) {
   using D = wire::AtaPassThroughDirect;
-  const uint32_t inSize = static_cast<uint32_t>(r.in.size());
-  const uint32_t outSize = static_cast<uint32_t>(r.out.size());
-  if (inSize < D::kSize || outSize < D::kSize) return FailWith(ERROR_INVALID_PARAMETER);
-  std::vector<uint8_t> sys(std::max(inSize, outSize), 0);
-  std::copy(r.in.begin(), r.in.end(), sys.begin());
-  D h = D::Decode(sys.data());
-  if (h.Length != D::kSize) return FailWith(ERROR_INVALID_PARAMETER);
-  bool in = h.AtaFlags & 0x02, out = h.AtaFlags & 0x04;
-  if (in && out) return FailWith(ERROR_INVALID_PARAMETER);
+  std::vector<uint8_t> sys;
+  D h;
+  bool in = false, out = false;
+  if (!TakeAtaHeader(r, &sys, &h, &in, &out)) return false;
   Task task;
   task.regs = h.CurrentTaskFile;
   task.length = h.DataTransferLength;
