@@ -11,27 +11,17 @@
 #include "log/log.h"
 #include "maintenance/self_test.h"
 #include "platform/bytes.h"
+#include "self_test_fixture.h"
 #include "support/sim_fixture.h"
 
 namespace zel {
 namespace {
 
-class NvmeSelfTest : public test::SimTest {
+class NvmeSelfTest : public test::SelfTestFixture {
  protected:
   std::string MachineJson() const override {
     return R"({"drives": [{"kind": "nvme", "index": 0, "scsiPort": 2,
                "selfTest": {"shortSeconds": 20, "extendedSeconds": 60}}]})";
-  }
-  void SetUp() override {
-    SimTest::SetUp();
-    SetLogLevel(1);
-  }
-  PhysicalDriveRecord Drive() {
-    ATACommand ata;
-    PhysicalDriveTable table;
-    EXPECT_EQ(ata.UpdatePhysicalDrivesInfo(table), 1);
-    Machine().ClearRequestLog();
-    return table.empty() ? PhysicalDriveRecord{} : table[0];
   }
   // The storage protocol commands received: opcode and CDW10.
   std::vector<std::pair<uint8_t, uint32_t>> Commands() {

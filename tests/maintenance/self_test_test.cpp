@@ -11,26 +11,15 @@
 #include "log/log.h"
 #include "maintenance/self_test.h"
 #include "platform/bytes.h"
+#include "self_test_fixture.h"
 #include "support/sim_fixture.h"
 
 namespace zel {
 namespace {
 
-using test::SimTest;
 
-class SelfTestRun : public SimTest {
+class SelfTestRun : public test::SelfTestFixture {
  protected:
-  void SetUp() override {
-    SimTest::SetUp();
-    SetLogLevel(1);
-  }
-  PhysicalDriveRecord Drive() {
-    ATACommand ata;
-    PhysicalDriveTable table;
-    EXPECT_EQ(ata.UpdatePhysicalDrivesInfo(table), 1);
-    Machine().ClearRequestLog();
-    return table.empty() ? PhysicalDriveRecord{} : table[0];
-  }
   // The SMART subcommands (features register) the drive received, in order:
   // 0xD0 READ DATA, 0xD4 EXECUTE OFF-LINE IMMEDIATE with its LBA low.
   std::vector<std::string> SmartRequests() {
