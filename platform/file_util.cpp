@@ -1,7 +1,10 @@
 #include "platform/file_util.h"
 
 #include <algorithm>
+#include <atomic>
+#include <cstdio>
 #include <exception>
+#include <random>
 
 #include "platform/errors.h"
 
@@ -84,6 +87,119 @@ bool ReadWholeFile(Files& files, const std::string& path, std::string* bytes, ui
 bool WriteWholeFile(Files& files, const std::string& path, std::string_view bytes, uint32_t* error,
                     bool* opened) {
   FileHandle h(files, files.CreateFileW(path, GENERIC_WRITE, 0, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL));
+  if (opened) *opened = h.Valid();
+  if (!h.Valid()) return Fail(error);
+  if (!WriteAll(files, h.Get(), bytes, error)) return false;
+  if (error) *error = ERROR_SUCCESS;
+  return true;
+}
+
+std::string NotRegularFileReason(Files& files, const std::string& path) {
+  const uint32_t attributes = files.GetFileAttributesW(path);
+  if (attributes == INVALID_FILE_ATTRIBUTES) return std::string();
+  if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) return "a symbolic link";
+  if (attributes & FILE_ATTRIBUTE_DIRECTORY) return "a folder";
+  if (attributes & FILE_ATTRIBUTE_DEVICE) return "a device, FIFO or socket";
+  return std::string();
+}
+
+bool ReplaceFileSafely(Files& files, const std::string& path, std::string_view bytes,
+                       uint32_t* error, std::string* refusal, bool* created) {
+  if (refusal) refusal->clear();
+  if (created) *created = false;
+  const std::string reason = NotRegularFileReason(files, path);
+  if (!reason.empty()) {
+    if (refusal) *refusal = reason;
+    if (error) *error = ERROR_BAD_FILE_TYPE;
+    return false;
+  }
+  // The temporary file lies in the target's folder, so the rename stays on
+  // one volume; its name is short, so a long target name still leaves room.
+  const size_t slash = path.find_last_of("\\/");
+  const std::string folder = slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+  static std::atomic<uint32_t> sequence{0};
+  std::random_device entropy;
+  std::string temp;
+  HANDLE h = INVALID_HANDLE_VALUE;
+  for (int attempt = 0; attempt < 16 && h == INVALID_HANDLE_VALUE; ++attempt) {
+    char name[40];
+    std::snprintf(name, sizeof name, ".zelvane-%08x%04x.tmp", entropy(), sequence++ & 0xFFFFu);
+    temp = folder + name;
+    // Created new: never an existing file, never through a planted link.
+    h = files.CreateFileW(temp, GENERIC_WRITE, 0, CREATE_NEW, FILE_ATTRIBUTE_NORMAL);
+    if (h == INVALID_HANDLE_VALUE && GetLastError() != ERROR_FILE_EXISTS &&
+        GetLastError() != ERROR_ALREADY_EXISTS)
+      break;
+  }
+  if (h == INVALID_HANDLE_VALUE) return Fail(error);
+  if (created) *created = true;
+  uint32_t writeError = ERROR_SUCCESS;
+  bool written = WriteAll(files, h, bytes, &writeError);
+  if (!files.CloseHandle(h) && written) {
+    written = false;
+    writeError = GetLastError();
+  }
+  if (written && !files.MoveFileExW(temp, path, MOVEFILE_REPLACE_EXISTING)) {
+    written = false;
+    writeError = GetLastError();
+  }
+  if (!written) {
+    files.DeleteFileW(temp);
+    if (error) *error = writeError;
+    return false;
+  }
+  if (error) *error = ERROR_SUCCESS;
+  return true;
+}
+
+bool ReadRegularFile(Files& files, const std::string& path, uint64_t limit, std::string* bytes,
+                     uint32_t* error, std::string* refusal, bool* opened) {
+  if (refusal) refusal->clear();
+  if (opened) *opened = false;
+  const uint32_t attributes = files.GetFileAttributesW(path);
+  // A link to a regular file reads as that file.
+  if (attributes != INVALID_FILE_ATTRIBUTES &&
+      (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE))) {
+    if (refusal)
+      *refusal = (attributes & FILE_ATTRIBUTE_DIRECTORY) ? "a folder" : "a device, FIFO or socket";
+    if (error) *error = ERROR_BAD_FILE_TYPE;
+    return false;
+  }
+  FileHandle h(files, files.CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING,
+                                        FILE_ATTRIBUTE_NORMAL));
+  if (opened) *opened = h.Valid();
+  if (!h.Valid()) return Fail(error);
+  uint64_t size = 0;
+  if (!files.GetFileSizeEx(h.Get(), &size)) return Fail(error);
+  if (size > limit) {
+    if (error) *error = ERROR_FILE_TOO_LARGE;
+    return false;
+  }
+  bytes->clear();
+  bytes->reserve(static_cast<size_t>(size));
+  char chunk[65536];
+  for (;;) {
+    uint32_t got = 0;
+    if (!files.ReadFile(h.Get(), reinterpret_cast<uint8_t*>(chunk), sizeof chunk, &got))
+      return Fail(error);
+    if (got == 0) break;
+    if (got > limit - bytes->size()) {
+      bytes->clear();
+      if (error) *error = ERROR_FILE_TOO_LARGE;
+      return false;
+    }
+    bytes->append(chunk, got);
+  }
+  if (error) *error = ERROR_SUCCESS;
+  return true;
+}
+
+bool WriteNewFile(Files& files, const std::string& path, std::string_view bytes, uint32_t* error,
+                  bool* opened) {
+  if (opened) *opened = false;
+  if (files.GetFileAttributesW(path) != INVALID_FILE_ATTRIBUTES && !files.DeleteFileW(path))
+    return Fail(error);
+  FileHandle h(files, files.CreateFileW(path, GENERIC_WRITE, 0, CREATE_NEW, FILE_ATTRIBUTE_NORMAL));
   if (opened) *opened = h.Valid();
   if (!h.Valid()) return Fail(error);
   if (!WriteAll(files, h.Get(), bytes, error)) return false;

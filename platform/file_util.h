@@ -27,6 +27,42 @@ bool ReadWholeFile(Files& files, const std::string& path, std::string* bytes, ui
 bool WriteWholeFile(Files& files, const std::string& path, std::string_view bytes, uint32_t* error,
                     bool* opened = nullptr);
 
+// What a path the user named is, when it is not a regular file: "a folder",
+// "a symbolic link", "a device, FIFO or socket"; empty for a regular file or
+// a path that names nothing. Files the user names are only ever replaced or
+// read when this is empty.
+std::string NotRegularFileReason(Files& files, const std::string& path);
+
+// Writes `bytes` as the whole new content of `path`, for every file written
+// on a user's say-so (reports, decrypted logs, result files, downloads): the
+// bytes go to a new file beside the target, are flushed, and only a complete
+// file is renamed over the target in one step, so a failure (a full disk)
+// leaves an earlier file as it was and no part-written one. A target that
+// exists and is not a regular file is refused untouched: false with
+// ERROR_BAD_FILE_TYPE and `*refusal` (when given) saying what it is. Other
+// failures give the platform's error; the temporary file is removed.
+// `*created` (when given) tells whether the temporary file could be created.
+bool ReplaceFileSafely(Files& files, const std::string& path, std::string_view bytes,
+                       uint32_t* error, std::string* refusal = nullptr, bool* created = nullptr);
+
+// The whole content of a regular file the user named, of at most `limit`
+// bytes. What is not a regular file is refused before it is opened
+// (ERROR_BAD_FILE_TYPE, `*refusal` saying what it is), so a FIFO never
+// blocks; a longer file, or one that grows past the limit while it is read
+// (a device swapped in), fails with ERROR_FILE_TOO_LARGE. `*opened` as for
+// ReadWholeFile.
+bool ReadRegularFile(Files& files, const std::string& path, uint64_t limit, std::string* bytes,
+                     uint32_t* error, std::string* refusal = nullptr, bool* opened = nullptr);
+
+// Writes `bytes` to a file this call creates itself: CREATE_NEW never opens
+// an existing file and never follows a symbolic link planted under the name.
+// An earlier entry of that name (a script left by a crashed run, or a planted
+// link) is removed first, which unlinks a link, never its target; when one
+// appears again before the creation the call fails (ERROR_FILE_EXISTS).
+// `*opened` as for WriteWholeFile.
+bool WriteNewFile(Files& files, const std::string& path, std::string_view bytes, uint32_t* error,
+                  bool* opened = nullptr);
+
 // Appends `bytes` to a file, creating it when it is missing.
 bool AppendToFile(Files& files, const std::string& path, std::string_view bytes, uint32_t* error);
 

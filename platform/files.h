@@ -28,7 +28,14 @@ inline constexpr uint32_t FILE_ATTRIBUTE_HIDDEN = 0x2;
 inline constexpr uint32_t FILE_ATTRIBUTE_SYSTEM = 0x4;
 inline constexpr uint32_t FILE_ATTRIBUTE_DIRECTORY = 0x10;
 inline constexpr uint32_t FILE_ATTRIBUTE_ARCHIVE = 0x20;
+// Not a file that holds data: a device node, a FIFO or a socket.
+inline constexpr uint32_t FILE_ATTRIBUTE_DEVICE = 0x40;
+// A symbolic link; the other bits then describe what it leads to.
+inline constexpr uint32_t FILE_ATTRIBUTE_REPARSE_POINT = 0x400;
 inline constexpr uint32_t INVALID_FILE_ATTRIBUTES = 0xFFFFFFFFu;
+
+// MoveFileExW flag: an existing file of the new name is replaced.
+inline constexpr uint32_t MOVEFILE_REPLACE_EXISTING = 0x1;
 
 // 100-nanosecond intervals since 1601-01-01 UTC, in two 32-bit halves.
 struct FILETIME {
@@ -116,6 +123,14 @@ class Files {
   // The full path of a path: a relative one is taken from the current
   // directory; empty with the last error set on failure.
   virtual std::string GetFullPathNameW(const std::string& path) = 0;
+
+  // Renames a file within its volume in one step. With
+  // MOVEFILE_REPLACE_EXISTING an existing file of the new name is replaced
+  // (a folder or a read-only file is not: ERROR_ACCESS_DENIED); without it
+  // an existing name fails with ERROR_ALREADY_EXISTS. Another volume fails
+  // with ERROR_NOT_SAME_DEVICE.
+  virtual bool MoveFileExW(const std::string& existingPath, const std::string& newPath,
+                           uint32_t flags) = 0;
 };
 
 }  // namespace zel::platform

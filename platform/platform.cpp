@@ -166,6 +166,9 @@ class NullPlatform final : public Platform,
     SetLastError(ERROR_PATH_NOT_FOUND);
     return std::string();
   }
+  bool MoveFileExW(const std::string&, const std::string&, uint32_t) override {
+    return FailWith(ERROR_PATH_NOT_FOUND);
+  }
  private:
   // No window can be shown, so none is found and nothing is posted.
   TitledWindows windows_{std::function<NamedObjects&()>()};

@@ -31,6 +31,7 @@ uint32_t ErrorFromErrno(int err) {
     case EAGAIN: return ERROR_BUSY;
     case EEXIST: return ERROR_FILE_EXISTS;
     case ENOTEMPTY: return ERROR_DIR_NOT_EMPTY;
+    case EXDEV: return ERROR_NOT_SAME_DEVICE;
     case ENAMETOOLONG: return ERROR_FILENAME_EXCED_RANGE;
     case EIO: return ERROR_IO_DEVICE;
     case ENXIO:

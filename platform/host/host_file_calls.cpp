@@ -284,12 +284,22 @@ bool HostFileCalls::Owns(HANDLE h) const {
 uint32_t HostFileCalls::GetAttributes(const std::string& platformPath) {
   const std::string path = HostPath(platformPath);
   struct stat st {};
-  if (path.empty() || ::stat(path.c_str(), &st) != 0) {
+  if (path.empty() || ::lstat(path.c_str(), &st) != 0) {
     if (path.empty()) SetLastError(ERROR_PATH_NOT_FOUND);
     else FailOn(path, errno);
     return INVALID_FILE_ATTRIBUTES;
   }
-  return AttributesOf(st, LastComponent(path));
+  // A symbolic link says so, and otherwise describes what it leads to (a
+  // dangling one: a file); device nodes, FIFOs and sockets hold no data.
+  uint32_t extra = 0;
+  if (S_ISLNK(st.st_mode)) {
+    extra = FILE_ATTRIBUTE_REPARSE_POINT;
+    struct stat target {};
+    if (::stat(path.c_str(), &target) == 0) st = target;
+  }
+  if (S_ISCHR(st.st_mode) || S_ISBLK(st.st_mode) || S_ISFIFO(st.st_mode) || S_ISSOCK(st.st_mode))
+    extra |= FILE_ATTRIBUTE_DEVICE;
+  return AttributesOf(st, LastComponent(path)) | extra;
 }
 
 bool HostFileCalls::SetAttributes(const std::string& platformPath, uint32_t attributes) {
@@ -314,6 +324,33 @@ bool HostFileCalls::DeleteFile(const std::string& platformPath) {
   if (S_ISDIR(st.st_mode)) return FailWith(ERROR_ACCESS_DENIED);
   if (!S_ISLNK(st.st_mode) && !(st.st_mode & S_IWUSR)) return FailWith(ERROR_ACCESS_DENIED);
   if (::unlink(path.c_str()) != 0) return FailWithErrno(errno);
+  return true;
+}
+
+bool HostFileCalls::Move(const std::string& platformFrom, const std::string& platformTo,
+                         uint32_t flags) {
+  const std::string from = HostPath(platformFrom);
+  const std::string to = HostPath(platformTo);
+  struct stat st {};
+  if (::lstat(from.c_str(), &st) != 0) return FailOn(from, errno);
+  struct stat target {};
+  if (flags & MOVEFILE_REPLACE_EXISTING) {
+    // A folder is never replaced, nor a file marked read-only.
+    if (::lstat(to.c_str(), &target) == 0 &&
+        (S_ISDIR(target.st_mode) || (S_ISREG(target.st_mode) && !(target.st_mode & S_IWUSR))))
+      return FailWith(ERROR_ACCESS_DENIED);
+    if (::rename(from.c_str(), to.c_str()) != 0) return FailOn(to, errno);
+    return true;
+  }
+  // Without replacing, a file created under the new name meanwhile is kept:
+  // renameat2's no-replace, or where the file system cannot, a link and an
+  // unlink.
+  if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return true;
+  if (errno == EEXIST) return FailWith(ERROR_ALREADY_EXISTS);
+  if (errno != EINVAL && errno != ENOSYS) return FailOn(to, errno);
+  if (::link(from.c_str(), to.c_str()) != 0)
+    return errno == EEXIST ? FailWith(ERROR_ALREADY_EXISTS) : FailOn(to, errno);
+  ::unlink(from.c_str());
   return true;
 }
 

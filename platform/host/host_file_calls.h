@@ -48,6 +48,9 @@ class HostFileCalls {
   uint32_t GetAttributes(const std::string& path);
   bool SetAttributes(const std::string& path, uint32_t attributes);
   bool DeleteFile(const std::string& path);
+  // MoveFileExW on this machine's file system (rename(2) semantics: one
+  // step, the new name's symbolic link itself is what gets replaced).
+  bool Move(const std::string& from, const std::string& to, uint32_t flags);
   bool CreateFolder(const std::string& path);
   bool RemoveFolder(const std::string& path);
 

@@ -111,6 +111,11 @@ class LinuxFiles final : public platform::Files {
     if (path.size() >= 3 && path[1] == ':' && (path[2] == '\\' || path[2] == '/')) return path;
     return host_.FullPath(path);
   }
+  bool MoveFileExW(const std::string& existingPath, const std::string& newPath,
+                   uint32_t flags) override {
+    std::string from, to;
+    return Map(existingPath, &from) && Map(newPath, &to) && host_.Move(from, to, flags);
+  }
 
  private:
   // This machine's path of a platform path; false with the last error set

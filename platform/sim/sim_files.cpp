@@ -69,7 +69,13 @@ HANDLE SimFilesImpl::CreateFileW(const std::string& path, uint32_t access, uint3
   std::string key;
   switch (Resolve(path, "CreateFileW", &v, &key)) {
     case Where::Failed: return INVALID_HANDLE_VALUE;
-    case Where::Host: return host_.CreateFile(path, access, share, disposition, flags);
+    case Where::Host: {
+      // The name is kept so the real folders' faults can take reads and
+      // writes of the file too.
+      HANDLE h = host_.CreateFile(path, access, share, disposition, flags);
+      if (h != INVALID_HANDLE_VALUE) hostNames_[h] = LastName(path);
+      return h;
+    }
     case Where::Volume: break;
   }
   if (disposition < CREATE_NEW || disposition > TRUNCATE_EXISTING) {
@@ -134,7 +140,11 @@ bool SimFilesImpl::ReadFile(HANDLE h, uint8_t* buffer, uint32_t size, uint32_t* 
   if (got) *got = 0;
   std::lock_guard<std::mutex> lock(mutex_);
   OpenFile* f = Lookup(h);
-  if (!f) return host_.ReadFile(h, buffer, size, got);
+  if (!f) {
+    auto name = hostNames_.find(h);
+    if (name != hostNames_.end() && TakeFault(hostFaults_, "ReadFile", name->second)) return false;
+    return host_.ReadFile(h, buffer, size, got);
+  }
   if (!Reads(f->access)) return FailWith(ERROR_ACCESS_DENIED);
   Node& n = f->volume->nodes.at(f->key);
   if (TakeFault(f->volume->faults, "ReadFile", n.name)) return false;
@@ -154,7 +164,11 @@ bool SimFilesImpl::WriteFile(HANDLE h, const uint8_t* data, uint32_t size, uint3
   if (written) *written = 0;
   std::lock_guard<std::mutex> lock(mutex_);
   OpenFile* f = Lookup(h);
-  if (!f) return host_.WriteFile(h, data, size, written);
+  if (!f) {
+    auto name = hostNames_.find(h);
+    if (name != hostNames_.end() && TakeFault(hostFaults_, "WriteFile", name->second)) return false;
+    return host_.WriteFile(h, data, size, written);
+  }
   if (!Writes(f->access)) return FailWith(ERROR_ACCESS_DENIED);
   Volume& v = *f->volume;
   Node& n = v.nodes.at(f->key);
@@ -205,6 +219,7 @@ bool SimFilesImpl::FlushFileBuffers(HANDLE h) {
 bool SimFilesImpl::CloseHandle(HANDLE h) {
   std::lock_guard<std::mutex> lock(mutex_);
   if (open_.erase(h) != 0) return true;
+  hostNames_.erase(h);
   return host_.Close(h);
 }
 

@@ -79,6 +79,8 @@ class SimFilesImpl final : public SimFiles {
                           uint32_t bufferLength) override;
   uint32_t GetLogicalDriveStringsW(uint32_t bufferLength, char16_t* buffer) override;
   std::string GetFullPathNameW(const std::string& path) override;
+  bool MoveFileExW(const std::string& existingPath, const std::string& newPath,
+                   uint32_t flags) override;
   bool VolumeOf(char letter, VolumeState* state) const override;
   bool CreateSizedFile(const std::string& path, uint64_t size) override;
 
@@ -193,6 +195,8 @@ class SimFilesImpl final : public SimFiles {
   mutable std::mutex mutex_;
   hostfs::HostFileCalls host_;
   std::vector<Fault> hostFaults_;
+  // The last name of each open file of the real folders, for their faults.
+  std::map<HANDLE, std::string> hostNames_;
   std::map<char, Volume> volumes_;
   std::map<HANDLE, OpenFile> open_;
   std::map<HANDLE, Listing> finds_;

@@ -64,6 +64,43 @@ bool SimFilesImpl::DeleteFileW(const std::string& path) {
   return true;
 }
 
+bool SimFilesImpl::MoveFileExW(const std::string& existingPath, const std::string& newPath,
+                               uint32_t flags) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  Volume* from = nullptr;
+  Volume* to = nullptr;
+  std::string fromKey, toKey;
+  Where fromWhere = Resolve(existingPath, "MoveFileExW", &from, &fromKey);
+  if (fromWhere == Where::Failed) return false;
+  Where toWhere = Resolve(newPath, "MoveFileExW", &to, &toKey);
+  if (toWhere == Where::Failed) return false;
+  if (fromWhere != toWhere || from != to) return FailWith(ERROR_NOT_SAME_DEVICE);
+  if (fromWhere == Where::Host) return host_.Move(existingPath, newPath, flags);
+
+  if (fromKey.empty() || toKey.empty()) return FailWith(ERROR_ACCESS_DENIED);
+  Node* n = Find(*from, fromKey);
+  if (!n) return false;
+  if (n->folder) return FailWith(ERROR_ACCESS_DENIED);  // files only
+  if (fromKey == toKey) return true;
+  if (!ParentIsFolder(*to, toKey)) return FailWith(ERROR_PATH_NOT_FOUND);
+  for (const auto& [h, f] : open_)
+    if (f.volume == from && (f.key == fromKey || f.key == toKey))
+      return FailWith(ERROR_SHARING_VIOLATION);
+  auto existing = to->nodes.find(toKey);
+  if (existing != to->nodes.end()) {
+    if (!(flags & MOVEFILE_REPLACE_EXISTING)) return FailWith(ERROR_ALREADY_EXISTS);
+    if (existing->second.folder || (existing->second.attributes & FILE_ATTRIBUTE_READONLY))
+      return FailWith(ERROR_ACCESS_DENIED);
+    Resize(*to, existing->second, 0);
+    to->nodes.erase(existing);
+  }
+  Node moved = std::move(*n);
+  from->nodes.erase(fromKey);
+  moved.name = LastName(newPath);
+  to->nodes.emplace(toKey, std::move(moved));
+  return true;
+}
+
 bool SimFilesImpl::CreateDirectoryW(const std::string& path) {
   std::lock_guard<std::mutex> lock(mutex_);
   Volume* v = nullptr;

@@ -34,7 +34,8 @@ TEST(LinuxErrors, ErrnoInThePlatformsNumbering) {
       {EEXIST, ERROR_FILE_EXISTS},
       {EOPNOTSUPP, ERROR_NOT_SUPPORTED},
       {ENOMEDIUM, ERROR_NO_MEDIA_IN_DRIVE},
-      {EXDEV, ERROR_GEN_FAILURE},
+      {EXDEV, ERROR_NOT_SAME_DEVICE},
+      {EDOM, ERROR_GEN_FAILURE},
   };
   for (const Case& c : cases) EXPECT_EQ(linuxbackend::ErrorFromErrno(c.err), c.error) << c.err;
   SetLastError(0);
