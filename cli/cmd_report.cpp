@@ -34,8 +34,9 @@ int RunReport(Context& ctx) {
   RunStartupSequence(state, steps);
   const PhysicalDriveTable& table = state.PhysicalDriveTable;
 
+  std::string refusal;
   const bool written =
-      WriteSystemReport(path, table, state.BuildNumber, state.SystemInfo, state.HbaList);
+      WriteSystemReport(path, table, state.BuildNumber, state.SystemInfo, state.HbaList, &refusal);
   if (ctx.json) {
     nlohmann::ordered_json doc;
     doc["path"] = path;
@@ -48,7 +49,10 @@ int RunReport(Context& ctx) {
                  static_cast<int>(table.size()), path.c_str());
   }
   if (!written) {
-    Error(ctx, "the report could not be written to " + path);
+    // A path that names something other than a file is never replaced.
+    Error(ctx, refusal.empty() ? "the report could not be written to " + path
+                               : "refused to write the report over " + path + ": it is " +
+                                     refusal + ", not a regular file");
     return kExitFailed;
   }
   // The report without drives is still written (it holds the system's

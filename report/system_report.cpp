@@ -252,20 +252,22 @@ std::string BuildSystemReportText(const PhysicalDriveTable& drives, const std::s
 
 bool WriteSystemReport(const std::string& path, const PhysicalDriveTable& drives,
                        const std::string& buildNumber, SystemInformation& systemInfo,
-                       std::vector<HbaEntry>& hbaList) {
+                       std::vector<HbaEntry>& hbaList, std::string* refusal) {
   std::setlocale(LC_ALL, "");
   UnderlyingUtil util;
   util.GetSystemInfo(systemInfo, hbaList);
   const std::string bytes =
       EncodeForFile(BuildSystemReportText(drives, buildNumber, systemInfo, hbaList));
 
-  // The previous report goes first, whatever happens next.
+  // A second export replaces the first, but only once it is complete: an
+  // export that fails (a full disk) leaves the earlier report as it was.
   Files& files = Current().Files();
-  files.DeleteFileW(path);
   uint32_t error = 0;
-  bool opened = false;
-  if (WriteWholeFile(files, path, bytes, &error, &opened)) return true;
-  LogTraceF(opened ? "WriteSystemReport::write %s fail: 0x%X" : "WriteSystemReport::open %s fail: 0x%X",
+  std::string refused;
+  bool created = false;
+  if (ReplaceFileSafely(files, path, bytes, &error, &refused, &created)) return true;
+  if (refusal) *refusal = refused;
+  LogTraceF(created ? "WriteSystemReport::write %s fail: 0x%X" : "WriteSystemReport::open %s fail: 0x%X",
             path.c_str(), error);
   return false;
 }
@@ -282,7 +284,9 @@ void GetDiskpartMsg(int32_t diskNumber, std::string* text) {
   const std::string lines = Format("select disk %d\r\ndetail disk\r\n", diskNumber);
   uint32_t error = 0;
   bool opened = false;
-  if (!WriteWholeFile(files, kDiskpartScriptName, lines, &error, &opened)) {
+  // Created new, never through a link planted under the name: the script's
+  // folder is the current directory, which others may be able to write.
+  if (!WriteNewFile(files, kDiskpartScriptName, lines, &error, &opened)) {
     // Without our own script diskpart must not run: a script left behind by
     // an earlier run could name another disk.
     fail(Format("GetDiskpartMsg::CreateFile fail : 0x%X\n", error));

@@ -22,11 +22,14 @@ namespace zel {
 // the report for the drives of `drives` (in table order) with the program's
 // build number `buildNumber` (empty when the program file could not be
 // read) and writes it to `path` exactly as typed (no extension is added).
-// An earlier file at the path is replaced. The desktop program ignores the
-// result; it is false when the file could not be written.
+// An earlier file at the path is replaced, and only by a complete report
+// (written beside it and renamed over it); a path that names a folder, a
+// device, a FIFO, a socket or a symbolic link is refused untouched, with
+// `*refusal` (when given) saying what it names. The desktop program ignores
+// the result; it is false when the file could not be written.
 bool WriteSystemReport(const std::string& path, const PhysicalDriveTable& drives,
                        const std::string& buildNumber, SystemInformation& systemInfo,
-                       std::vector<HbaEntry>& hbaList);
+                       std::vector<HbaEntry>& hbaList, std::string* refusal = nullptr);
 
 // The report text itself, before conversion to the code page and line ends
 // (UTF-8, "\n" line ends). Does not refresh the inventory.

@@ -100,6 +100,21 @@ TEST_F(DiskpartTest, RunsDiskpartOnItsOwnScriptAndDeletesIt) {
   EXPECT_NE(text.find("\r\nThere are no volumes.\r\n"), std::string::npos);
 }
 
+TEST_F(DiskpartTest, APlantedLinkUnderTheScriptNameIsNeverWrittenThrough) {
+  // The current directory may be writable by others: a link planted under
+  // the script's name must not truncate or fill the file it leads to.
+  const std::string victim = Dir() + "/victim.txt";
+  test::WriteFile(victim, "precious");
+  std::filesystem::create_symlink(victim, Dir() + "/tmpxxxquarn.bat");
+  WatchedProcesses& watched = Watch();
+  std::string text;
+  GetDiskpartMsg(0, &text);
+  EXPECT_EQ(test::ReadFile(victim), "precious");
+  EXPECT_EQ(watched.scripts, std::vector<std::string>{"select disk 0\r\ndetail disk\r\n"});
+  EXPECT_NE(text.find("Disk 0 is now the selected disk."), std::string::npos);
+  EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(Dir() + "/tmpxxxquarn.bat")));
+}
+
 TEST_F(DiskpartTest, FailuresGiveAnErrorLineInTheTextAndTheLog) {
   struct Case {
     const char* name;

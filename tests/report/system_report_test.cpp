@@ -365,14 +365,17 @@ TEST_F(SystemReportTest, UnwritablePathReportsFailure) {
   EXPECT_NE(TraceLog().find("WriteSystemReport::open " + path + " fail: 0x3"), std::string::npos);
 }
 
-TEST_F(SystemReportTest, OpenAndWriteFailuresOnAVolumeAreToldApartAndTheOldReportIsGone) {
+TEST_F(SystemReportTest, OpenAndWriteFailuresOnAVolumeAreToldApartAndTheOldReportStays) {
+  // The report is written to a new file beside the old one (its name ends
+  // in ".tmp") and renamed over it only when complete.
   struct Case {
     const char* fault;
     const char* line;
   } const cases[] = {
-      {R"({"call": "CreateFileW", "path": "report.log", "error": 5})",
+      {R"({"call": "CreateFileW", "path": ".tmp", "error": 5})",
        "WriteSystemReport::open C:\\report.log fail: 0x5"},
       {R"({"call": "WriteFile", "error": 112})", "WriteSystemReport::write C:\\report.log fail: 0x70"},
+      {R"({"call": "MoveFileExW", "error": 32})", "WriteSystemReport::write C:\\report.log fail: 0x20"},
   };
   for (const Case& c : cases) {
     UseMachine(std::string(R"({"volumes": [{"letter": "C", "size": 1073741824, "free": 536870912,
@@ -383,7 +386,10 @@ TEST_F(SystemReportTest, OpenAndWriteFailuresOnAVolumeAreToldApartAndTheOldRepor
     std::string bytes;
     uint32_t error = 0;
     platform::ReadWholeFile(Machine().Files(), "C:\\report.log", &bytes, &error);
-    EXPECT_EQ(bytes.find("last week"), std::string::npos) << c.fault;
+    EXPECT_EQ(bytes, "last week's report") << c.fault;
+    EXPECT_EQ(platform::ListMatching(Machine().Files(), "C:\\*", &error),
+              std::vector<std::string>{"report.log"})
+        << c.fault;
   }
 }
 
