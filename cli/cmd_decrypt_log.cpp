@@ -16,7 +16,8 @@ int RunDecryptLog(Context& ctx) {
     return kExitCannotRun;
   }
   const std::string& input = ctx.args[0];
-  const DecryptResult result = DecryptLogFile(input);
+  std::string reason;
+  const DecryptResult result = DecryptLogFile(input, &reason);
 
   std::string output = platform::Current().Files().GetFullPathNameW("Decrypted.log");
   if (output.empty()) output = "Decrypted.log";
@@ -33,10 +34,10 @@ int RunDecryptLog(Context& ctx) {
       if (!ctx.json) std::fprintf(ctx.out, "Wrote %s\n", output.c_str());
       return kExitOk;
     case DecryptResult::CannotRead:
-      Error(ctx, input + " cannot be read; nothing was written");
+      Error(ctx, input + " cannot be read (" + reason + "); nothing was written");
       return kExitCannotRun;
     case DecryptResult::CannotWrite:
-      Error(ctx, output + " cannot be written");
+      Error(ctx, output + " cannot be written (" + reason + ")");
       return kExitFailed;
   }
   return kExitFailed;

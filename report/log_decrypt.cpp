@@ -5,6 +5,7 @@
 #include "log/log.h"
 #include "platform/errors.h"
 #include "platform/file_util.h"
+#include "platform/format.h"
 #include "platform/platform.h"
 #include "platform/text.h"
 
@@ -23,17 +24,28 @@ std::string TextOf(const std::u16string& units) {
 
 }  // namespace
 
-DecryptResult DecryptLogFile(const std::string& path) {
+DecryptResult DecryptLogFile(const std::string& path, std::string* reason) {
   std::setlocale(LC_ALL, "");
+  if (reason) reason->clear();
 
   std::string bytes;
   uint32_t error = 0;
+  std::string refusal;
   // Read byte for byte (no line-end or end-of-file translation, so every
-  // 16-bit unit arrives as it was stored).
+  // 16-bit unit arrives as it was stored), from a regular file of bounded
+  // size only.
   platform::Files& files = platform::Current().Files();
-  if (!platform::ReadWholeFile(files, path, &bytes, &error)) {
+  if (!platform::ReadRegularFile(files, path, kMaxScrambledLogBytes, &bytes, &error, &refusal)) {
     // Nothing was read: an earlier "Decrypted.log" stays as it is.
     LogTraceF("Decrypted Log fail, can't read file: 0x%x", error);
+    if (reason) {
+      if (!refusal.empty())
+        *reason = "it is " + refusal + ", not a regular file";
+      else if (error == platform::ERROR_FILE_TOO_LARGE)
+        *reason = "it is larger than the limit of 64 MiB";
+      else
+        *reason = Format("error %u", error);
+    }
     return DecryptResult::CannotRead;
   }
 
@@ -48,7 +60,6 @@ DecryptResult DecryptLogFile(const std::string& path) {
   std::string text = TextOf(units);
   LogTraceF("Decrypted Log:\n%s", text.c_str());
 
-  files.DeleteFileW(kOutputName);
   // Text mode of the platform: characters in the user's code page, each line
   // feed written as CR LF. A character the code page lacks is written as
   // "?"; the text after it is not lost.
@@ -59,9 +70,13 @@ DecryptResult DecryptLogFile(const std::string& path) {
     if (c == '\n') lines += '\r';
     lines += c;
   }
-  bool opened = false;
-  if (!platform::WriteWholeFile(files, kOutputName, lines, &error, &opened)) {
-    LogTrace(opened ? "Decrypted Log fail, can't write file" : "Decrypted Log fail, can't open file");
+  // The earlier file is replaced only by a complete one.
+  bool created = false;
+  if (!platform::ReplaceFileSafely(files, kOutputName, lines, &error, &refusal, &created)) {
+    LogTrace(created ? "Decrypted Log fail, can't write file" : "Decrypted Log fail, can't open file");
+    if (reason)
+      *reason = !refusal.empty() ? "it is " + refusal + ", which is never replaced"
+                                 : Format("error %u", error);
     return DecryptResult::CannotWrite;
   }
   return DecryptResult::Written;

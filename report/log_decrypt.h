@@ -5,6 +5,7 @@
 // only; the format is described in docs/log-decryption.md.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 namespace zel {
@@ -17,6 +18,14 @@ enum class DecryptResult {
   CannotWrite,  // "Decrypted.log" could not be created
 };
 
-DecryptResult DecryptLogFile(const std::string& path);
+// The largest scrambled file read (64 MiB, far beyond any trace log): a
+// larger one, or anything that is not a regular file (a folder, a FIFO,
+// /dev/zero), is not read at all.
+inline constexpr uint64_t kMaxScrambledLogBytes = 64ull << 20;
+
+// `*reason` (when given) says why a decryption failed, for a message.
+// "Decrypted.log" is replaced whole or not at all, and never when it is not
+// a regular file.
+DecryptResult DecryptLogFile(const std::string& path, std::string* reason = nullptr);
 
 }  // namespace zel

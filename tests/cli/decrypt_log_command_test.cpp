@@ -35,7 +35,7 @@ TEST_F(DecryptLogCommandTest, WritesDecryptedLogInTheCurrentFolder) {
 TEST_F(DecryptLogCommandTest, UnreadableFileWritesNothing) {
   const test::CliResult r = Run({"decrypt-log", "missing.log"});
   EXPECT_EQ(r.status, 2);
-  EXPECT_NE(r.err.find("missing.log cannot be read; nothing was written"), std::string::npos);
+  EXPECT_NE(r.err.find("missing.log cannot be read (error 2); nothing was written"), std::string::npos);
   EXPECT_FALSE(std::filesystem::exists(Dir() + "/Decrypted.log"));
   EXPECT_NE(test::ReadFile(Dir() + "/zelvane.log").find("Decrypted Log fail, can't read file: 0x2"),
             std::string::npos);

@@ -95,7 +95,7 @@ TEST_F(DecryptLogTest, UnreadableFileWritesNothing) {
   EXPECT_EQ(Output(), "kept\r\n");
   EXPECT_EQ(TraceLog(),
             "00000000 Decrypted Log fail, can't read file: 0x2\r\n"
-            "00000000 Decrypted Log fail, can't read file: 0x5\r\n");
+            "00000000 Decrypted Log fail, can't read file: 0xde\r\n");  // not a regular file
 }
 
 TEST_F(DecryptLogTest, OutputThatCannotBeCreatedIsLogged) {
