@@ -10,6 +10,7 @@
 #include "log/log.h"
 #include "platform/platform.h"
 #include "report/dvt_mode.h"
+#include "report/dvt_result_files.h"
 
 namespace zel::cli {
 
@@ -23,29 +24,23 @@ const char* ResultName(int status) {
   }
 }
 
-// The result files this run wrote, by what they hold.
+// The result files this run wrote whole, by what they hold: a file the run
+// could not write completely, or that is not there, is not listed.
 nlohmann::json ResultFiles() {
   nlohmann::json files = nlohmann::json::object();
   const std::pair<const char*, LogWriter> writers[] = {
-      {"trace", LogWriter::Trace},     {"report", LogWriter::DvtReport},
-      {"failures", LogWriter::DvtFail}, {"summary", LogWriter::DvtSummary},
-      {"pass", LogWriter::DvtPass},
+      {"report", LogWriter::DvtReport}, {"failures", LogWriter::DvtFail},
+      {"summary", LogWriter::DvtSummary}, {"pass", LogWriter::DvtPass},
   };
-  for (const auto& [name, writer] : writers) {
-    std::string path = LogFilePath(writer);
-    if (!path.empty()) files[name] = path;
-  }
+  const std::vector<DvtResultFile> written = DvtResultFilesOfRun();
+  const std::string trace = LogFilePath(LogWriter::Trace);
+  if (!trace.empty() &&
+      platform::Current().Files().GetFileAttributesW(trace) != platform::INVALID_FILE_ATTRIBUTES)
+    files["trace"] = trace;
+  for (const auto& [name, writer] : writers)
+    for (const DvtResultFile& f : written)
+      if (f.writer == writer && f.complete) files[name] = f.path;
   return files;
-}
-
-// Whether the criteria file opens for reading, to tell why a run stopped.
-bool CanOpenForReading(const std::string& path) {
-  platform::Files& files = platform::Current().Files();
-  platform::HANDLE h = files.CreateFileW(path, platform::GENERIC_READ, platform::FILE_SHARE_READ,
-                                         platform::OPEN_EXISTING, platform::FILE_ATTRIBUTE_NORMAL);
-  if (h == platform::INVALID_HANDLE_VALUE) return false;
-  files.CloseHandle(h);
-  return true;
 }
 
 }  // namespace
@@ -95,24 +90,15 @@ int RunDvt(Context& ctx) {
 
   DvtCounts counts;
   int status = RunDvtModeWithCriteria(static_cast<uint32_t>(disk), drives, criteria, &counts);
-  bool found = std::any_of(drives.begin(), drives.end(), [&](const PhysicalDriveRecord& r) {
-    return r.PhysicalDriveIndex == disk;
-  });
 
   std::string reason;
   if (status == kDvtCouldNotRun) {
-    bool readable = !criteria.empty() && CanOpenForReading(criteria);
-    if (criteria.empty()) {
+    reason = counts.stopReason;
+    if (criteria.empty())
       reason = "no criteria file ZelvaneDvt*.txt in the current directory (error " +
                std::to_string(searchError) + ")";
-    } else if (!readable) {
-      reason = "the criteria file " + criteria + " cannot be read";
-    } else if (!found) {
-      reason = drives.empty() ? "no usable drive on this machine"
-                              : "disk " + std::to_string(disk) + " is not among the usable drives";
-    } else {
+    else if (reason.empty())
       reason = "the verification stopped early (the trace log says why)";
-    }
   }
 
   if (ctx.json) {
@@ -130,6 +116,9 @@ int RunDvt(Context& ctx) {
     // characters, as every other command does.
     std::fprintf(ctx.out, "%s\n",
                  doc.dump(2, ' ', false, nlohmann::json::error_handler_t::replace).c_str());
+    // Standard error says why too, so a script that reads only the status
+    // and the error stream is not left guessing.
+    if (status == kDvtCouldNotRun) Error(ctx, "dvt: " + reason);
     return status;
   }
 

@@ -17,6 +17,7 @@
 #include "platform/platform.h"
 #include "platform/format.h"
 #include "platform/text.h"
+#include "report/dvt_result_files.h"
 
 namespace zel {
 
@@ -105,12 +106,23 @@ std::string ReportTag(const std::string& serial) {
 
 // Reads the whole criteria file; its content ends at the first zero byte.
 // Failures write their trace line and return false.
-bool ReadCriteriaFile(const std::string& path, std::string* content) {
+bool ReadCriteriaFile(const std::string& path, std::string* content, std::string* why) {
   std::string bytes;
   uint32_t error = 0;
   bool opened = false;
-  if (!platform::ReadWholeFile(platform::Current().Files(), path, &bytes, &error, &opened)) {
+  std::string refusal;
+  // A regular file of bounded size only: a FIFO would block the run and a
+  // device could be read without end.
+  if (!platform::ReadRegularFile(platform::Current().Files(), path, kMaxDvtCriteriaBytes, &bytes,
+                                 &error, &refusal, &opened)) {
     LogTraceF(opened ? "read file error: 0x%x!!!" : "open file error: 0x%x!!!", error);
+    if (!refusal.empty())
+      *why = "the criteria file " + path + " is " + refusal + ", not a regular file";
+    else if (error == platform::ERROR_FILE_TOO_LARGE)
+      *why = "the criteria file " + path + " is larger than the limit of 16 MiB";
+    else
+      *why = Format("the criteria file %s cannot be %s (error %u)", path.c_str(),
+                    opened ? "read" : "opened", error);
     return false;
   }
   content->assign(bytes.begin(), std::find(bytes.begin(), bytes.end(), '\0'));
@@ -144,7 +156,7 @@ class DvtRun {
   const DvtCounts& Counts() const { return counts_; }
 
  private:
-  void Report(const std::string& text) const { LogDvtReport(tag_, text); }
+  void Report(const std::string& text) const { DvtReportLine(tag_, text); }
   uint16_t Word(uint32_t i) const { return r_.IdentifyWord(static_cast<int>(i)); }
   // False only when the run must stop.
   bool CheckIdentifyRange(U16View line, int& errors);
@@ -182,7 +194,7 @@ void DvtRun::WriteReport(const std::string& criteriaName, uint32_t diskNumber) {
 void DvtRun::CheckSmartLine(U16View line) {
   ++counts_.smartLines;
   int errors = 0;
-  auto fail = [&](const std::string& text) { LogDvtFail(text); };
+  auto fail = [&](const std::string& text) { DvtFailLine(text); };
 
   // Nine fields; the ninth is the rest of the line.
   U16View field[9];
@@ -382,7 +394,7 @@ bool DvtRun::CheckIdentifyLine(U16View line) {
     if (endedAtOnce) return true;
   }
   if (errors > 0) {
-    LogDvtFail("Identify Table Error!!!");
+    DvtFailLine("Identify Table Error!!!");
   } else {
     ++counts_.identifyPassed;
   }
@@ -448,7 +460,7 @@ bool DvtRun::CompareWords(uint32_t w1, uint32_t w2, U16View expectedText, int& e
       std::string message = Format("Identify data error!!! Word %d to Word %d:%s", static_cast<int>(w1),
                                    static_cast<int>(w2), actual.c_str()) +
                             Format("; expected:%s", expectedCut.c_str());
-      LogDvtFail(message);
+      DvtFailLine(message);
       Report(message);
       ++errors;
     }
@@ -518,21 +530,26 @@ void DvtRun::CheckIdentifyBit(U16View line, int& errors, bool& endedAtOnce) {
 }
 
 void DvtRun::WriteSummary() const {
-  LogDvtSummary(Format("Total: %d SMART attributes from config file.", static_cast<int>(counts_.smartLines)));
-  LogDvtSummary("Checked SMART attributes from config file.");
-  LogDvtSummary(Format("Total: %d Identify Table from config file.", static_cast<int>(counts_.identifyLines)));
-  LogDvtSummary("Checked Identify Table from config file.");
+  DvtSummaryLine(Format("Total: %d SMART attributes from config file.", static_cast<int>(counts_.smartLines)));
+  DvtSummaryLine("Checked SMART attributes from config file.");
+  DvtSummaryLine(Format("Total: %d Identify Table from config file.", static_cast<int>(counts_.identifyLines)));
+  DvtSummaryLine("Checked Identify Table from config file.");
 }
 
 int RunOnCriteriaFile(uint32_t diskNumber, const PhysicalDriveTable& drives, const std::string& name,
                       DvtCounts* counts) {
+  DvtCounts local;
+  if (!counts) counts = &local;
+  *counts = DvtCounts{};
+  StartDvtResultFiles();
   LogTraceF("Zelvane DVT criteria file :%s", name.c_str());
   if (name.empty()) {
     LogTrace("DVT tool usage error!!!");
+    counts->stopReason = "no criteria file ZelvaneDvt*.txt in the current directory";
     return kDvtCouldNotRun;
   }
   std::string content;
-  if (!ReadCriteriaFile(name, &content)) return kDvtCouldNotRun;
+  if (!ReadCriteriaFile(name, &content, &counts->stopReason)) return kDvtCouldNotRun;
 
   auto found = std::find_if(drives.begin(), drives.end(), [&](const PhysicalDriveRecord& r) {
     return static_cast<uint32_t>(r.PhysicalDriveIndex) == diskNumber;
@@ -540,6 +557,8 @@ int RunOnCriteriaFile(uint32_t diskNumber, const PhysicalDriveTable& drives, con
   if (found == drives.end()) {
     LogTraceF("Physical drive %u not found!!!", diskNumber);
     LogTrace("\n\nZelvane DVT Complete!!!\n");
+    counts->stopReason = drives.empty() ? "no usable drive on this machine"
+                                        : Format("disk %u is not among the usable drives", diskNumber);
     return kDvtCouldNotRun;
   }
 
@@ -549,15 +568,23 @@ int RunOnCriteriaFile(uint32_t diskNumber, const PhysicalDriveTable& drives, con
     std::u16string text = Utf8ToUtf16(line.text);
     if (line.smart) run.CheckSmartLine(text);
     if (line.identify && !run.CheckIdentifyLine(text)) {
-      if (counts) *counts = run.Counts();
+      *counts = run.Counts();
+      counts->stopReason = "the work memory of an IDENTIFY comparison could not be had";
       return kDvtCouldNotRun;
     }
   }
   run.WriteSummary();
   bool passed = run.Passed();
-  if (passed) LogDvtPass("");
+  if (passed) DvtPassLine("");
   LogTrace("\n\nZelvane DVT Complete!!!\n");
-  if (counts) *counts = run.Counts();
+  *counts = run.Counts();
+  // A result file that could not be written whole is no result: the run
+  // did not do its work, whatever the checks found.
+  for (const DvtResultFile& f : DvtResultFilesOfRun()) {
+    if (f.complete) continue;
+    counts->stopReason = "the result file " + f.path + " could not be written completely";
+    return kDvtCouldNotRun;
+  }
   return passed ? kDvtPassed : kDvtFailed;
 }
 
@@ -594,11 +621,21 @@ std::vector<DvtCriteriaLine> ParseDvtCriteria(std::string_view content) {
 std::string FindDvtCriteriaFile(uint32_t* error) {
   // The first file the listing gives for the pattern, in the current
   // directory (not the program's folder).
+  // Only a regular file (or a link to one) is a criteria file: a folder or
+  // a FIFO of a matching name is passed over.
   uint32_t listError = 0;
-  std::vector<std::string> names =
-      platform::ListMatching(platform::Current().Files(), "ZelvaneDvt*.txt", &listError);
-  if (error) *error = names.empty() ? listError : platform::ERROR_SUCCESS;
-  return names.empty() ? std::string() : names.front();
+  platform::Files& files = platform::Current().Files();
+  std::vector<std::string> names = platform::ListMatching(files, "ZelvaneDvt*.txt", &listError);
+  for (const std::string& name : names) {
+    const uint32_t attributes = files.GetFileAttributesW(name);
+    if (attributes == platform::INVALID_FILE_ATTRIBUTES ||
+        (attributes & (platform::FILE_ATTRIBUTE_DIRECTORY | platform::FILE_ATTRIBUTE_DEVICE)))
+      continue;
+    if (error) *error = platform::ERROR_SUCCESS;
+    return name;
+  }
+  if (error) *error = names.empty() ? listError : platform::ERROR_FILE_NOT_FOUND;
+  return std::string();
 }
 
 bool EvaluateDvtFormula(std::string_view formula, uint64_t rawValue, uint64_t* result) {
@@ -642,7 +679,16 @@ int RunDvtMode(uint32_t diskNumber, const PhysicalDriveTable& drives, DvtCounts*
     std::fputs(Format("Invalid file handle. Error is %u.\n", error).c_str(), stdout);
     std::fflush(stdout);
   }
-  return RunOnCriteriaFile(diskNumber, drives, name, counts);
+  DvtCounts local;
+  if (!counts) counts = &local;
+  const int status = RunOnCriteriaFile(diskNumber, drives, name, counts);
+  // Result files that could not be written are told: the program has no
+  // other way to say its run left no result.
+  if (status == kDvtCouldNotRun && counts->stopReason.rfind("the result file ", 0) == 0) {
+    std::fprintf(stderr, "SSDZelvane: %s\n", counts->stopReason.c_str());
+    std::fflush(stderr);
+  }
+  return status;
 }
 
 int RunDvtModeWithCriteria(uint32_t diskNumber, const PhysicalDriveTable& drives,

@@ -21,7 +21,8 @@ namespace zel {
 // Exit status of a run, for scripts.
 inline constexpr int kDvtPassed = 0;      // every line checked without error
 inline constexpr int kDvtFailed = 1;      // the run completed and did not pass
-inline constexpr int kDvtCouldNotRun = 2; // no criteria file, unreadable file, no such disk
+inline constexpr int kDvtCouldNotRun = 2; // no criteria file, unreadable file, no such disk,
+                                          // a result file not written completely
 
 // The counters of one run.
 struct DvtCounts {
@@ -29,7 +30,14 @@ struct DvtCounts {
   uint32_t smartPassed = 0;         // SMART lines checked without error
   uint32_t identifyLines = 0;       // IDENTIFY lines read
   uint32_t identifyPassed = 0;      // IDENTIFY lines checked without error
+  // Why a run could not take place or complete (status 2), for a message:
+  // the criteria file, the drive, memory, or a result file that could not
+  // be written completely. Empty otherwise.
+  std::string stopReason;
 };
+
+// The largest criteria file read: 16 MiB.
+inline constexpr uint64_t kMaxDvtCriteriaBytes = 16ull << 20;
 
 // One line of a criteria file that is neither a section marker nor a
 // comment, with the sections open where it stands. The text is UTF-8 (the

@@ -72,7 +72,7 @@ TEST_F(ZelvaneDvtTest, RunsThatCannotTakePlaceSayWhy) {
   } cases[] = {
       {{"dvt", "9"}, "zelvane: dvt: disk 9 is not among the usable drives\n"},
       {{"dvt", "6"}, "zelvane: dvt: disk 6 is not among the usable drives\n"},  // the USB disk
-      {{"dvt", "0", "--criteria", "missing.txt"}, "zelvane: dvt: the criteria file missing.txt cannot be read\n"},
+      {{"dvt", "0", "--criteria", "missing.txt"}, "zelvane: dvt: the criteria file missing.txt cannot be opened (error 2)\n"},
       {{"dvt"}, "zelvane: dvt: which disk? (usage: dvt N [--criteria FILE])\n"},
       {{"dvt", "0x"}, "zelvane: \"0x\" is not a disk number (a decimal number such as 0 or 1 is)\n"},
       {{"dvt", "0", "--criteria"}, "zelvane: --criteria needs a criteria file\n"},
