@@ -1,6 +1,12 @@
 // The registry store of the simulated machine.
 #include "platform/sim/sim_registry.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
@@ -349,18 +355,31 @@ bool SimRegistry::Save() const {
   }
   if (file.empty()) return false;
   content = ToJson();
+  // Never over a folder, device, FIFO or symbolic link the name may lead to.
+  struct stat target {};
+  if (::lstat(file.c_str(), &target) == 0 && !S_ISREG(target.st_mode)) return false;
   // Written beside the target and renamed over it, so a reader never sees
-  // half a file.
-  std::string temp = file + ".tmp";
-  {
-    std::ofstream out(temp, std::ios::binary | std::ios::trunc);
-    if (!out) return false;
-    out << content.dump(2) << '\n';
-    if (!out) return false;
+  // half a file. The temporary file is created new, never through a link
+  // planted under its name (an entry of that name is removed first).
+  const std::string temp = file + ".tmp";
+  const int flags = O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC;
+  int fd = ::open(temp.c_str(), flags, 0644);
+  if (fd < 0 && errno == EEXIST && ::unlink(temp.c_str()) == 0) fd = ::open(temp.c_str(), flags, 0644);
+  if (fd < 0) return false;
+  const std::string text = content.dump(2) + '\n';
+  size_t done = 0;
+  while (done < text.size()) {
+    ssize_t n = ::write(fd, text.data() + done, text.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    done += static_cast<size_t>(n);
   }
-  std::error_code ec;
-  std::filesystem::rename(temp, file, ec);
-  return !ec;
+  const bool written = done == text.size() && ::fsync(fd) == 0;
+  if (::close(fd) != 0 || !written || ::rename(temp.c_str(), file.c_str()) != 0) {
+    ::unlink(temp.c_str());
+    return false;
+  }
+  return true;
 }
 
 Json SimRegistry::ToJson() const {

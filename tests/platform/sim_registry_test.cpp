@@ -247,6 +247,30 @@ TEST_F(SimRegistryTest, WrittenBackWhenTheMachineEndsAndReadableAsASeed) {
   EXPECT_EQ(sim::RegistryOf(*again).ToJson(), written);
 }
 
+TEST_F(SimRegistryTest, WrittenBackNeverThroughALinkNorOverWhatIsNotAFile) {
+  const std::string victim = Dir() + "/victim.txt";
+  test::WriteFile(victim, "precious");
+  // A link planted under the temporary file's name is not written through.
+  std::filesystem::create_symlink(victim, Dir() + "/out.json.tmp");
+  auto m = test::MustLoad(R"({"registry": {"file": "out.json", "keys": {"SYSTEM\\K": {"V": "x"}}}})");
+  ASSERT_TRUE(sim::RegistryOf(*m).Save());
+  EXPECT_EQ(test::ReadFile(victim), "precious");
+  EXPECT_EQ(sim::Json::parse(test::ReadFile(Dir() + "/out.json"))["keys"]["SYSTEM\\K"]["V"]["data"], "x");
+  EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(Dir() + "/out.json.tmp")));
+
+  // A target that is a folder or a link is refused and left as it was.
+  std::filesystem::create_directory(Dir() + "/folder.json");
+  std::filesystem::create_symlink(victim, Dir() + "/link.json");
+  for (const char* name : {"folder.json", "link.json"}) {
+    sim::RegistryOf(*m).SetOutputFile(name);
+    EXPECT_FALSE(sim::RegistryOf(*m).Save()) << name;
+  }
+  EXPECT_TRUE(std::filesystem::is_directory(Dir() + "/folder.json"));
+  EXPECT_TRUE(std::filesystem::is_symlink(Dir() + "/link.json"));
+  EXPECT_EQ(test::ReadFile(victim), "precious");
+  sim::RegistryOf(*m).SetOutputFile("");
+}
+
 TEST(SimRegistrySeed, MistakesNameTheirField) {
   struct Case {
     const char* json;
