@@ -2,6 +2,8 @@
 // confirmation, the outcome as text and JSON, and the exit statuses.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <string>
 #include <vector>
 
@@ -128,6 +130,33 @@ TEST_F(EraseCommandTest, ConfirmedEraseReportsItsOutcomeAndExitStatus) {
   EXPECT_EQ(doc["waitedSeconds"], 60);
   // Progress on standard error: a line a minute when it is not a terminal.
   EXPECT_NE(r.err.find("erase: 0:01:00 elapsed, 0:02:00 announced\n"), std::string::npos) << r.err;
+}
+
+TEST_F(EraseCommandTest, OnATerminalTheTypedSerialNumberConfirms) {
+  // script(1) gives the program a terminal; the answer is typed into it.
+  if (::access("/usr/bin/script", X_OK) != 0) GTEST_SKIP() << "script(1) is not installed";
+  Machine(R"("security": {"supported": true, "eraseTime": 1, "eraseSeconds": 10})");
+  struct Case {
+    const char* typed;
+    int status;
+    const char* part;
+  } cases[] = {
+      {"QKD0001", 0, "Disk 0 security erase: erased, 0:00:10 waited (0:02:00 announced)"},
+      {"QKD0002", 2, "zelvane: erase: the serial number does not match disk 0's; nothing was sent"},
+  };
+  for (const Case& c : cases) {
+    const std::string command = "cd '" + Dir() + "' && (sleep 1; echo " + c.typed +
+                                ") | script -qec \"LC_ALL=C.UTF-8 '" + ZEL_BIN_DIR +
+                                "/zelvane' --machine machine.json erase 0\" /dev/null > tty.txt";
+    int raw = std::system(command.c_str());
+    const std::string shown = test::ReadFile(Dir() + "/tty.txt");
+    EXPECT_EQ(WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, c.status) << shown;
+    EXPECT_NE(shown.find("Disk 0: QUARN SSD KD765KK 512GB, serial number QKD0001."), std::string::npos)
+        << shown;
+    EXPECT_NE(shown.find("Type the drive's serial number to erase it (anything else cancels): "),
+              std::string::npos);
+    EXPECT_NE(shown.find(c.part), std::string::npos) << shown;
+  }
 }
 
 }  // namespace
