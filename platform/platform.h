@@ -15,6 +15,7 @@
 #include "platform/device_tree.h"
 #include "platform/errors.h"
 #include "platform/files.h"
+#include "platform/net.h"
 #include "platform/processes.h"
 #include "platform/registry.h"
 #include "platform/system.h"
@@ -34,6 +35,8 @@ class Platform {
   virtual Processes& Procs() = 0;
   virtual platform::Files& Files() = 0;
   virtual WindowMessages& Windows() = 0;
+  // Sockets and HTTP; a platform without a network fails every call.
+  virtual platform::Net& Net();
 };
 
 // The calling thread's platform: the one pinned on the thread, else the

@@ -5,7 +5,9 @@
 
 #include <cstdlib>
 
+#include "platform/host/host_net.h"
 #include "platform/linux/linux_machine.h"
+#include "platform/linux/linux_open_address.h"
 #include "platform/linux/registry_store.h"
 #include "platform/text.h"
 
@@ -28,7 +30,8 @@ class LinuxPlatform final : public Platform {
             machine_->Files())),
         processes_(MakeLinuxProcesses(machine_)),
         files_(MakeLinuxFiles(machine_)),
-        windows_(MakeLinuxWindows()) {}
+        windows_(MakeLinuxWindows()),
+        net_(host::MakeHostNet(OpenAddressWithDesktop)) {}
 
   DeviceIo& Devices() override { return *devices_; }
   System& Sys() override { return *system_; }
@@ -38,6 +41,7 @@ class LinuxPlatform final : public Platform {
   Processes& Procs() override { return *processes_; }
   platform::Files& Files() override { return *files_; }
   WindowMessages& Windows() override { return *windows_; }
+  platform::Net& Net() override { return *net_; }
   const LinuxPlatformOptions& Options() const { return machine_->Options(); }
 
  private:
@@ -50,6 +54,7 @@ class LinuxPlatform final : public Platform {
   std::unique_ptr<Processes> processes_;
   std::unique_ptr<platform::Files> files_;
   std::unique_ptr<WindowMessages> windows_;
+  std::unique_ptr<platform::Net> net_;
 };
 
 const char* BusOf(const LinuxDisk& d) { return d.bus == DiskBus::Nvme ? "nvme" : d.BusName(); }
