@@ -52,6 +52,11 @@ class RawServer {
     std::lock_guard<std::mutex> lock(mutex_);
     return requests_;
   }
+  // What the next connections get.
+  void SetReply(std::string reply) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    reply_ = std::move(reply);
+  }
 
  private:
   void Run() {
@@ -80,9 +85,14 @@ class RawServer {
           if (::poll(&q, 1, 20) > 0 && ::recv(c, block, sizeof block, 0) <= 0) break;
         }
       } else {
+        std::string reply;
+        {
+          std::lock_guard<std::mutex> lock(mutex_);
+          reply = reply_;
+        }
         size_t sent = 0;
-        while (sent < reply_.size()) {
-          ssize_t n = ::send(c, reply_.data() + sent, reply_.size() - sent, MSG_NOSIGNAL);
+        while (sent < reply.size()) {
+          ssize_t n = ::send(c, reply.data() + sent, reply.size() - sent, MSG_NOSIGNAL);
           if (n <= 0) break;
           sent += static_cast<size_t>(n);
         }
