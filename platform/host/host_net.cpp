@@ -64,12 +64,13 @@ bool WaitFor(int fd, short events, uint32_t timeoutMs) {
 }
 
 // The target as a URL may carry it: bytes a URL cannot hold (blanks,
-// control bytes, non-ASCII, quotes and brackets) as %XX.
+// control bytes, non-ASCII, quotes and brackets) as %XX, and "#" too, so a
+// value that holds one is sent whole instead of being cut off as a fragment.
 std::string EncodeTarget(const std::string& target) {
   static const char* kHex = "0123456789ABCDEF";
   std::string out;
   for (unsigned char c : target) {
-    bool plain = c > 0x20 && c < 0x7F && c != '"' && c != '<' && c != '>' && c != '\\' &&
+    bool plain = c > 0x20 && c < 0x7F && c != '"' && c != '<' && c != '>' && c != '\\' && c != '#' &&
                  c != '^' && c != '`' && c != '{' && c != '|' && c != '}';
     if (plain) {
       out += static_cast<char>(c);

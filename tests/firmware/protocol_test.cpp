@@ -118,8 +118,10 @@ TEST_F(Queries, TargetsAndHeadersAsTheServerReceivesThem) {
   EXPECT_EQ(QueryLatestZelvane(2052, answer), 1);
   EXPECT_EQ(QueryLatestFirmware(drive, "02", 1028, answer), 0);
   EXPECT_EQ(UpdateFwVersionRecord("77", 2), 0);
+  drive.ModelName = "QUARN K#1";
+  QueryLatestFirmware(drive, "C#", 1033, answer);
   auto requests = server.Requests();
-  ASSERT_EQ(requests.size(), 4u);
+  ASSERT_EQ(requests.size(), 5u);
   auto line = [](const std::string& r) { return r.substr(0, r.find("\r\n")); };
   EXPECT_EQ(line(requests[0]), "GET /ssd_ver.php?action=list HTTP/1.1");
   EXPECT_EQ(line(requests[1]), "GET /ssd_ver.php?OS_Language=zh-CN HTTP/1.1");
@@ -129,6 +131,9 @@ TEST_F(Queries, TargetsAndHeadersAsTheServerReceivesThem) {
             "&SSD_Inside_Firmware=SV1.0A&SSD_Serial_Number=0123456789"
             "&SSD_Model_Number=KD765KK%20256GB&SSD_Capacity=256 HTTP/1.1");
   EXPECT_EQ(line(requests[3]), "GET /ssd_fw_ver_update.php?Record_ID=77&Download_Result=2 HTTP/1.1");
+  // A "#" in a value is sent, not taken for the start of a fragment.
+  EXPECT_NE(line(requests[4]).find("SSD_Config_ID=C%23&"), std::string::npos) << requests[4];
+  EXPECT_NE(line(requests[4]).find("SSD_Model_Number=K%231&"), std::string::npos) << requests[4];
   EXPECT_NE(requests[0].find("\r\nUser-Agent: QUARN SSD Zelvane\r\n"), std::string::npos);
   EXPECT_NE(requests[0].find("\r\nCache-Control: no-cache\r\n"), std::string::npos);
   EXPECT_NE(requests[0].find("\r\nHost: " + server.Host() + "\r\n"), std::string::npos);
