@@ -142,14 +142,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (std::to_string(stored.size()) != FieldBeforeAddress(answer, 1)) __builtin_trap();
     if (std::to_string(static_cast<int32_t>(crc)) != FieldBeforeAddress(answer, 2)) __builtin_trap();
   }
-  // Only plain files of allowed names, then the folder is emptied for the next input.
+  // At most the answer's own file, a plain one (never a temporary file left
+  // behind); then the folder is emptied for the next input.
+  const size_t http = answer.find("http");
+  const std::string own =
+      http == std::string::npos ? std::string() : zel::SplitDownloadAddress(answer.substr(http)).fileName;
   DIR* d = ::opendir(folder.c_str());
   if (!d) __builtin_trap();
   while (dirent* e = ::readdir(d)) {
     std::string entry = e->d_name;
     if (entry == "." || entry == "..") continue;
     struct stat st {};
-    if (!zel::IsSafeDownloadFileName(entry) || entry[0] == '~' ||
+    if (!zel::IsSafeDownloadFileName(entry) || entry != own ||
         ::stat((folder + "/" + entry).c_str(), &st) != 0 || !S_ISREG(st.st_mode))
       __builtin_trap();
     ::unlink((folder + "/" + entry).c_str());

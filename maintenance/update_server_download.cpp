@@ -39,8 +39,11 @@ platform::SOCKET CreateConnection(const std::string& host) {
   return socket;
 }
 
-std::string TempNameFor(const std::string& fileName) {
-  return "~" + fileName.substr(0, 200) + ".part";
+// "~NAME.part", or "~NAME.N.part" when that one is taken.
+std::string TempNameFor(const std::string& fileName, int attempt) {
+  std::string name = "~" + fileName.substr(0, 200);
+  if (attempt > 0) name += "." + std::to_string(attempt);
+  return name + ".part";
 }
 
 bool WriteAll(platform::Files& files, platform::HANDLE file, const uint8_t* data, size_t size) {
@@ -85,9 +88,17 @@ int32_t ReceiveRemoteFile(const std::string& host, const std::string& request,
 
   platform::Files& files = platform::Current().Files();
   const std::string target = DownloadPath(folder, fileName);
-  const std::string temp = DownloadPath(folder, TempNameFor(fileName));
-  platform::HANDLE out = files.CreateFileW(temp, platform::GENERIC_WRITE, 0, platform::CREATE_ALWAYS,
-                                           platform::FILE_ATTRIBUTE_NORMAL);
+  // The temporary file is always a new one: a file of that name already in
+  // the folder is someone's, and stays as it is.
+  std::string temp;
+  platform::HANDLE out = platform::INVALID_HANDLE_VALUE;
+  for (int attempt = 0; attempt < 10 && out == platform::INVALID_HANDLE_VALUE; ++attempt) {
+    temp = DownloadPath(folder, TempNameFor(fileName, attempt));
+    out = files.CreateFileW(temp, platform::GENERIC_WRITE, 0, platform::CREATE_NEW,
+                            platform::FILE_ATTRIBUTE_NORMAL);
+    if (out == platform::INVALID_HANDLE_VALUE && platform::GetLastError() != platform::ERROR_FILE_EXISTS)
+      break;
+  }
   if (out == platform::INVALID_HANDLE_VALUE) {
     LogTraceF("Fail to open file (%s) for writing:%d!", target.c_str(),
               static_cast<int>(platform::GetLastError()));

@@ -118,6 +118,16 @@ TEST_F(Download, OversizedTransferStopsAndKeepsTheOldFile) {
   EXPECT_FALSE(Exists("~f.bin.part"));
 }
 
+TEST_F(Download, TemporaryFileNeverTakesAnExistingFile) {
+  test::WriteFile(InDir("~f.bin.part"), "mine");
+  RawServer server(Http200("123456789"));
+  std::string answer = "QUARN SSD Zelvane,77,2.1,-873187034,9,http://" + server.Host() + "/f.bin";
+  EXPECT_EQ(DownloadRemoteFile(answer), 3);
+  EXPECT_EQ(test::ReadFile(InDir("~f.bin.part")), "mine");
+  EXPECT_EQ(test::ReadFile(InDir("f.bin")), "123456789");
+  EXPECT_FALSE(Exists("~f.bin.1.part"));
+}
+
 TEST_F(Download, SilentServerTimesOutAsUnreachableAndKeepsTheOldFile) {
   SetIdleTimeoutMs(300);
   test::WriteFile(InDir("f.bin"), "old");
