@@ -11,6 +11,7 @@ int RunDecryptLog(Context& ctx);
 int RunSelfTest(Context& ctx);
 int RunFirmware(Context& ctx);
 int RunCheckUpdate(Context& ctx);
+int RunErase(Context& ctx);
 
 const std::vector<Command>& Commands() {
   static const std::vector<Command> commands = {
@@ -24,6 +25,8 @@ const std::vector<Command>& Commands() {
       {"selftest", "selftest N [--extended]   run the drive's self-test on disk N", RunSelfTest},
       {"firmware", "firmware N [--file F] [--yes] [--download-dir D]  update disk N's firmware", RunFirmware},
       {"check-update", "check-update              ask the update server for a newer program", RunCheckUpdate},
+      {"erase", "erase N                   security erase of disk N (asks for its serial number)",
+       RunErase},
   };
   return commands;
 }

@@ -13,6 +13,7 @@
 
 #include "platform/device_io.h"
 #include "platform/device_tree.h"
+#include "platform/disk_use.h"
 #include "platform/errors.h"
 #include "platform/files.h"
 #include "platform/net.h"
@@ -37,6 +38,7 @@ class Platform {
   virtual WindowMessages& Windows() = 0;
   // Sockets and HTTP; a platform without a network fails every call.
   virtual platform::Net& Net();
+  virtual DiskUses& Uses() = 0;
 };
 
 // The calling thread's platform: the one pinned on the thread, else the

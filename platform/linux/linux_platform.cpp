@@ -31,7 +31,8 @@ class LinuxPlatform final : public Platform {
         processes_(MakeLinuxProcesses(machine_)),
         files_(MakeLinuxFiles(machine_)),
         windows_(MakeLinuxWindows()),
-        net_(host::MakeHostNet(OpenAddressWithDesktop)) {}
+        net_(host::MakeHostNet(OpenAddressWithDesktop)),
+        uses_(MakeLinuxDiskUses(machine_)) {}
 
   DeviceIo& Devices() override { return *devices_; }
   System& Sys() override { return *system_; }
@@ -42,6 +43,7 @@ class LinuxPlatform final : public Platform {
   platform::Files& Files() override { return *files_; }
   WindowMessages& Windows() override { return *windows_; }
   platform::Net& Net() override { return *net_; }
+  DiskUses& Uses() override { return *uses_; }
   const LinuxPlatformOptions& Options() const { return machine_->Options(); }
 
  private:
@@ -55,6 +57,7 @@ class LinuxPlatform final : public Platform {
   std::unique_ptr<platform::Files> files_;
   std::unique_ptr<WindowMessages> windows_;
   std::unique_ptr<platform::Net> net_;
+  std::unique_ptr<DiskUses> uses_;
 };
 
 const char* BusOf(const LinuxDisk& d) { return d.bus == DiskBus::Nvme ? "nvme" : d.BusName(); }

@@ -97,6 +97,7 @@ class SimMachine final : public platform::Platform {
   platform::Net& Net() override;
   // The addresses the machine was asked to open in the browser, in order.
   std::vector<std::string> OpenedAddresses() const;
+  platform::DiskUses& Uses() override;
 
   VirtualClock& Clock() { return *clock_; }
   const Json& Root() const { return root_; }
@@ -180,5 +181,6 @@ struct SimProcessesAndWindows {
   std::unique_ptr<platform::WindowMessages> windows;
 };
 SimProcessesAndWindows MakeSimProcesses(SimMachine& machine);
+std::unique_ptr<platform::DiskUses> MakeSimDiskUses(SimMachine& machine);
 
 }  // namespace zel::sim
