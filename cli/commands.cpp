@@ -9,6 +9,8 @@ int RunDvt(Context& ctx);
 int RunReport(Context& ctx);
 int RunDecryptLog(Context& ctx);
 int RunSelfTest(Context& ctx);
+int RunFirmware(Context& ctx);
+int RunCheckUpdate(Context& ctx);
 int RunErase(Context& ctx);
 
 const std::vector<Command>& Commands() {
@@ -21,6 +23,8 @@ const std::vector<Command>& Commands() {
       {"decrypt-log", "decrypt-log FILE          write Decrypted.log from a scrambled log",
        RunDecryptLog},
       {"selftest", "selftest N [--extended]   run the drive's self-test on disk N", RunSelfTest},
+      {"firmware", "firmware N [--file F] [--yes] [--download-dir D]  update disk N's firmware", RunFirmware},
+      {"check-update", "check-update              ask the update server for a newer program", RunCheckUpdate},
       {"erase", "erase N                   security erase of disk N (asks for its serial number)",
        RunErase},
   };

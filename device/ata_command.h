@@ -63,6 +63,15 @@ class ATACommand {
                                        uint8_t command, uint8_t features, uint8_t count,
                                        uint8_t lbaLow, uint8_t lbaMid, uint8_t lbaHigh,
                                        uint8_t* buffer, uint32_t length, uint32_t ataFlags);
+  // By interface path, time-out 2 s, with the status and error registers the
+  // drive returned (both 0 when the request form carries none back): the
+  // buffered form succeeds even when the drive aborts the command, so a
+  // caller that must know the drive's verdict reads it here.
+  uint32_t SendAtaCommandPdWithStatus(const std::string& devicePath, uint8_t device,
+                                      uint8_t command, uint8_t features, uint8_t count,
+                                      uint8_t lbaLow, uint8_t lbaMid, uint8_t lbaHigh,
+                                      uint8_t* buffer, uint32_t length, uint32_t ataFlags,
+                                      uint8_t* status, uint8_t* error);
   // By interface path with packed register words, time-out 2 s.
   uint32_t SendAtaCommandPD(const std::string& devicePath, uint32_t registers1,
                             uint32_t registers2, uint8_t* buffer, uint32_t length,

@@ -195,6 +195,27 @@ uint32_t ATACommand::SendAtaCommandPhysicalDrive(const std::string& devicePath, 
   return result;
 }
 
+uint32_t ATACommand::SendAtaCommandPdWithStatus(const std::string& devicePath, uint8_t device,
+                                                uint8_t command, uint8_t features, uint8_t count,
+                                                uint8_t lbaLow, uint8_t lbaMid, uint8_t lbaHigh,
+                                                uint8_t* buffer, uint32_t length,
+                                                uint32_t ataFlags, uint8_t* status,
+                                                uint8_t* error) {
+  AtaTaskFile regs =
+      ata_detail::TaskFile(features, count, lbaLow, lbaMid, lbaHigh, device, command);
+  ApplySmartSignature(regs);
+  Outcome outcome;
+  AtaTaskFile back;
+  uint32_t result = SendRegisterSet(
+      *this, [&] { return OpenByPath(devicePath); }, regs, buffer, length, ataFlags,
+      kTimeoutByPath, &outcome, &back);
+  *status = back.Status();
+  *error = back.Error();
+  LogTraceF("ATACommand::SendAtaCommandPdWithStatus(%s, 0x%X)::bRet:0x%X status 0x%02X error 0x%02X",
+            devicePath.c_str(), regs.Command, result, back.Status(), back.Error());
+  return outcome == Outcome::OverLimit ? 0 : result;
+}
+
 uint32_t ATACommand::SendAtaCommandPD(const std::string& devicePath, uint32_t registers1,
                                       uint32_t registers2, uint8_t* buffer, uint32_t length,
                                       uint32_t ataFlags) {

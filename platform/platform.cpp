@@ -256,4 +256,27 @@ SystemTime ToSystemTime(int64_t unixMs) {
   return st;
 }
 
+namespace {
+
+// The network of a platform that has none: nothing connects.
+class NoNet final : public Net {
+ public:
+  bool HttpGet(const HttpGetRequest&, size_t, const HttpBlockSink&) override { return false; }
+  ConnectResult Connect(const std::string&, uint16_t, uint32_t, SOCKET* socket) override {
+    *socket = INVALID_SOCKET;
+    return ConnectResult::NotResolved;
+  }
+  int64_t Send(SOCKET, const uint8_t*, size_t) override { return -1; }
+  int64_t Receive(SOCKET, uint8_t*, size_t, uint32_t) override { return kReceiveError; }
+  void CloseSocket(SOCKET) override {}
+  bool OpenAddress(const std::string&) override { return false; }
+};
+
+}  // namespace
+
+Net& Platform::Net() {
+  static NoNet none;
+  return none;
+}
+
 }  // namespace zel::platform

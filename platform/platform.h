@@ -16,6 +16,7 @@
 #include "platform/disk_use.h"
 #include "platform/errors.h"
 #include "platform/files.h"
+#include "platform/net.h"
 #include "platform/processes.h"
 #include "platform/registry.h"
 #include "platform/system.h"
@@ -35,6 +36,8 @@ class Platform {
   virtual Processes& Procs() = 0;
   virtual platform::Files& Files() = 0;
   virtual WindowMessages& Windows() = 0;
+  // Sockets and HTTP; a platform without a network fails every call.
+  virtual platform::Net& Net();
   virtual DiskUses& Uses() = 0;
 };
 

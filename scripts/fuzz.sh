@@ -4,7 +4,7 @@
 #
 # Usage: scripts/fuzz.sh [RUNS] [TARGET...]
 #   RUNS     inputs per target (default 20000)
-#   TARGET   fuzz_machine, fuzz_criteria, fuzz_decrypt (default: all three)
+#   TARGET   fuzz_machine, fuzz_criteria, fuzz_decrypt, fuzz_update_answers (default: all four)
 #
 # Each target starts from the project's own fixtures as its seed corpus (the
 # machine loader also from the hostile files of fuzz/seeds/machine/) and
@@ -16,7 +16,7 @@ cd "$(dirname "$0")/.."
 runs="${1:-20000}"
 shift || true
 targets=("$@")
-[ ${#targets[@]} -eq 0 ] && targets=(fuzz_machine fuzz_criteria fuzz_decrypt)
+[ ${#targets[@]} -eq 0 ] && targets=(fuzz_machine fuzz_criteria fuzz_decrypt fuzz_update_answers)
 
 if ! command -v clang++ >/dev/null; then
   sudo_cmd=(); [ "$(id -u)" -ne 0 ] && sudo_cmd=(sudo)
@@ -34,6 +34,7 @@ seeds() {
     fuzz_machine) echo fixtures/*.json fuzz/seeds/machine/*.json ;;
     fuzz_criteria) echo fixtures/dvt/*.txt ;;
     fuzz_decrypt) echo fixtures/dvt/*.log ;;
+    fuzz_update_answers) echo fuzz/seeds/update/*.txt ;;
   esac
 }
 

@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(cmake g++ make pkg-config ca-certificates
           libgtest-dev libgmock-dev googletest libbenchmark-dev
-          nlohmann-json3-dev libsqlite3-dev)
+          nlohmann-json3-dev libsqlite3-dev libcurl4-openssl-dev)
 if [ "${1:-}" = "--rig" ]; then
   packages+=(qemu-system-x86 linux-image-amd64 busybox-static smartmontools
              nvme-cli hdparm cpio kmod udev strace)

@@ -5,7 +5,9 @@
 
 #include <cstdlib>
 
+#include "platform/host/host_net.h"
 #include "platform/linux/linux_machine.h"
+#include "platform/linux/linux_open_address.h"
 #include "platform/linux/registry_store.h"
 #include "platform/text.h"
 
@@ -29,6 +31,7 @@ class LinuxPlatform final : public Platform {
         processes_(MakeLinuxProcesses(machine_)),
         files_(MakeLinuxFiles(machine_)),
         windows_(MakeLinuxWindows()),
+        net_(host::MakeHostNet(OpenAddressWithDesktop)),
         uses_(MakeLinuxDiskUses(machine_)) {}
 
   DeviceIo& Devices() override { return *devices_; }
@@ -39,6 +42,7 @@ class LinuxPlatform final : public Platform {
   Processes& Procs() override { return *processes_; }
   platform::Files& Files() override { return *files_; }
   WindowMessages& Windows() override { return *windows_; }
+  platform::Net& Net() override { return *net_; }
   DiskUses& Uses() override { return *uses_; }
   const LinuxPlatformOptions& Options() const { return machine_->Options(); }
 
@@ -52,6 +56,7 @@ class LinuxPlatform final : public Platform {
   std::unique_ptr<Processes> processes_;
   std::unique_ptr<platform::Files> files_;
   std::unique_ptr<WindowMessages> windows_;
+  std::unique_ptr<platform::Net> net_;
   std::unique_ptr<DiskUses> uses_;
 };
 

@@ -92,6 +92,11 @@ class SimMachine final : public platform::Platform {
   // The machine's files with what its other components and tests ask of them.
   SimFiles& FileSystem();
   platform::WindowMessages& Windows() override;
+  // The real network (the update server is a real server on both backends);
+  // addresses opened in the browser are only recorded.
+  platform::Net& Net() override;
+  // The addresses the machine was asked to open in the browser, in order.
+  std::vector<std::string> OpenedAddresses() const;
   platform::DiskUses& Uses() override;
 
   VirtualClock& Clock() { return *clock_; }
@@ -145,6 +150,10 @@ class SimMachine final : public platform::Platform {
   std::string programPath_;
   std::string source_;
   std::unique_ptr<Components> parts_;
+  std::once_flag netOnce_;
+  std::unique_ptr<platform::Net> net_;
+  mutable std::mutex openedMutex_;
+  std::vector<std::string> openedAddresses_;
 };
 
 // Loading machine files. On failure `machine` is null and `error` says what

@@ -77,6 +77,18 @@ if [ -x $F/zelvane ]; then
   section smartctl-selftest; smartctl -l selftest -j /dev/sda; end
   program zelvane-selftest-1 $F/zelvane --json selftest 1
   section sda-sector0; dd if=/dev/sda bs=512 count=1 2>/dev/null | od -An -v -tx1; end
+  # Firmware: an image sent with DOWNLOAD MICROCODE to the emulated SATA
+  # disk, which does not take the command. The drive's abort must read as a
+  # failure; hdparm on the same disk and image for comparison.
+  if true; then
+    dd if=/dev/zero bs=1024 count=40 2>/dev/null | tr '\000' 'F' > /tmp/rig-fw.vic
+    program zelvane-firmware-0 $F/zelvane --json firmware 0 --file /tmp/rig-fw.vic --yes
+    section zelvane-firmware-log; grep -a -i "microcode" $F/zelvane.log 2>/dev/null | tail -n 5; end
+    section hdparm-fwdownload
+    hdparm --fwdownload /tmp/rig-fw.vic --yes-i-know-what-i-am-doing --please-destroy-my-drive /dev/sda 2>&1
+    echo "exit=$?"
+    end
+  fi
   # Security erase checks (last: they unmount the FAT volume). The erase of
   # the SATA disk must refuse at the partition check while its volume is
   # mounted, then, unmounted, at the security feature set QEMU's disk does
