@@ -17,6 +17,7 @@
 #include "platform/files.h"
 #include "platform/processes.h"
 #include "platform/registry.h"
+#include "platform/services.h"
 #include "platform/system.h"
 #include "platform/windows.h"
 #include "platform/wmi.h"
@@ -34,6 +35,7 @@ class Platform {
   virtual Processes& Procs() = 0;
   virtual platform::Files& Files() = 0;
   virtual WindowMessages& Windows() = 0;
+  virtual platform::Services& Services() = 0;
 };
 
 // The calling thread's platform: the one pinned on the thread, else the

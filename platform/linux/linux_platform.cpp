@@ -7,6 +7,7 @@
 
 #include "platform/linux/linux_machine.h"
 #include "platform/linux/registry_store.h"
+#include "platform/linux/systemd.h"
 #include "platform/text.h"
 
 namespace zel::linuxbackend {
@@ -28,7 +29,8 @@ class LinuxPlatform final : public Platform {
             machine_->Files())),
         processes_(MakeLinuxProcesses(machine_)),
         files_(MakeLinuxFiles(machine_)),
-        windows_(MakeLinuxWindows()) {}
+        windows_(MakeLinuxWindows()),
+        services_(MakeSystemdServices()) {}
 
   DeviceIo& Devices() override { return *devices_; }
   System& Sys() override { return *system_; }
@@ -38,6 +40,7 @@ class LinuxPlatform final : public Platform {
   Processes& Procs() override { return *processes_; }
   platform::Files& Files() override { return *files_; }
   WindowMessages& Windows() override { return *windows_; }
+  platform::Services& Services() override { return *services_; }
   const LinuxPlatformOptions& Options() const { return machine_->Options(); }
 
  private:
@@ -50,6 +53,7 @@ class LinuxPlatform final : public Platform {
   std::unique_ptr<Processes> processes_;
   std::unique_ptr<platform::Files> files_;
   std::unique_ptr<WindowMessages> windows_;
+  std::unique_ptr<platform::Services> services_;
 };
 
 const char* BusOf(const LinuxDisk& d) { return d.bus == DiskBus::Nvme ? "nvme" : d.BusName(); }

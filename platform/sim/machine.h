@@ -17,6 +17,7 @@
 #include "platform/sim/json_util.h"
 #include "platform/sim/sim_drive.h"
 #include "platform/sim/sim_files.h"
+#include "platform/sim/sim_services.h"
 
 namespace zel::sim {
 
@@ -92,6 +93,9 @@ class SimMachine final : public platform::Platform {
   // The machine's files with what its other components and tests ask of them.
   SimFiles& FileSystem();
   platform::WindowMessages& Windows() override;
+  platform::Services& Services() override;
+  // The machine's service manager with what tests ask of it.
+  SimServices& ServiceManager();
 
   VirtualClock& Clock() { return *clock_; }
   const Json& Root() const { return root_; }
