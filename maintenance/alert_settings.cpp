@@ -101,6 +101,12 @@ int32_t ShownAlertRemainingLife() {
   return value;
 }
 
+int32_t PeekAlertRemainingLife() {
+  uint32_t value = 0;
+  if (!GetAlertValue(kAlertRemainingLifeValue, &value)) return kDefaultAlertRemainingLife;
+  return static_cast<int32_t>(value > kRemainingLifeCeiling ? kRemainingLifeCeiling : value);
+}
+
 bool ParseThresholdText(const std::string& text, int32_t* value) {
   const char* start = text.c_str();
   char* end = nullptr;

@@ -48,6 +48,9 @@ int32_t GetAlertRemainingLife();
 // (compared unsigned).
 int32_t ShownAlertTemperature();
 int32_t ShownAlertRemainingLife();
+// As ShownAlertRemainingLife, but a stored value above 100 is only read as
+// 100, not rewritten: for readers that must not write (the service).
+int32_t PeekAlertRemainingLife();
 
 // Parses a threshold as typed: a base-10 integer with leading blanks and a
 // sign allowed, nothing after it; an empty text is 0. Numbers beyond the
