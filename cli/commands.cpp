@@ -9,6 +9,9 @@ int RunDvt(Context& ctx);
 int RunReport(Context& ctx);
 int RunDecryptLog(Context& ctx);
 int RunSelfTest(Context& ctx);
+int RunAlerts(Context& ctx);
+int RunService(Context& ctx);
+int RunMonitor(Context& ctx);
 
 const std::vector<Command>& Commands() {
   static const std::vector<Command> commands = {
@@ -20,6 +23,9 @@ const std::vector<Command>& Commands() {
       {"decrypt-log", "decrypt-log FILE          write Decrypted.log from a scrambled log",
        RunDecryptLog},
       {"selftest", "selftest N [--extended]   run the drive's self-test on disk N", RunSelfTest},
+      {"alerts", "alerts [--temperature C] [--remaining-life P]  show or set the alert thresholds", RunAlerts},
+      {"service", "service status|on|off     the monitoring service's state, or switch it", RunService},
+      {"monitor", "monitor [--once] [--interval S]  watch the drives against the thresholds", RunMonitor},
   };
   return commands;
 }
