@@ -107,6 +107,11 @@ int32_t PeekAlertRemainingLife() {
   return static_cast<int32_t>(value > kRemainingLifeCeiling ? kRemainingLifeCeiling : value);
 }
 
+bool IsAlertValueStored(const char* valueName) {
+  uint32_t value = 0;
+  return GetAlertValue(valueName, &value);
+}
+
 bool ParseThresholdText(const std::string& text, int32_t* value) {
   const char* start = text.c_str();
   char* end = nullptr;

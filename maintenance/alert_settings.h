@@ -52,6 +52,9 @@ int32_t ShownAlertRemainingLife();
 // 100, not rewritten: for readers that must not write (the service).
 int32_t PeekAlertRemainingLife();
 
+// Whether the product key holds `valueName` as a readable DWORD.
+bool IsAlertValueStored(const char* valueName);
+
 // Parses a threshold as typed: a base-10 integer with leading blanks and a
 // sign allowed, nothing after it; an empty text is 0. Numbers beyond the
 // 32-bit range are held at its ends. False when anything is left over.
