@@ -12,6 +12,7 @@ int RunSelfTest(Context& ctx);
 int RunAlerts(Context& ctx);
 int RunService(Context& ctx);
 int RunMonitor(Context& ctx);
+int RunErase(Context& ctx);
 
 const std::vector<Command>& Commands() {
   static const std::vector<Command> commands = {
@@ -26,6 +27,8 @@ const std::vector<Command>& Commands() {
       {"alerts", "alerts [--temperature C] [--remaining-life P]  show or set the alert thresholds", RunAlerts},
       {"service", "service status|on|off     the monitoring service's state, or switch it", RunService},
       {"monitor", "monitor [--once] [--interval S]  watch the drives against the thresholds", RunMonitor},
+      {"erase", "erase N                   security erase of disk N (asks for its serial number)",
+       RunErase},
   };
   return commands;
 }

@@ -30,7 +30,8 @@ class LinuxPlatform final : public Platform {
         processes_(MakeLinuxProcesses(machine_)),
         files_(MakeLinuxFiles(machine_)),
         windows_(MakeLinuxWindows()),
-        services_(MakeSystemdServices()) {}
+        services_(MakeSystemdServices()),
+        uses_(MakeLinuxDiskUses(machine_)) {}
 
   DeviceIo& Devices() override { return *devices_; }
   System& Sys() override { return *system_; }
@@ -41,6 +42,7 @@ class LinuxPlatform final : public Platform {
   platform::Files& Files() override { return *files_; }
   WindowMessages& Windows() override { return *windows_; }
   platform::Services& Services() override { return *services_; }
+  DiskUses& Uses() override { return *uses_; }
   const LinuxPlatformOptions& Options() const { return machine_->Options(); }
 
  private:
@@ -54,6 +56,7 @@ class LinuxPlatform final : public Platform {
   std::unique_ptr<platform::Files> files_;
   std::unique_ptr<WindowMessages> windows_;
   std::unique_ptr<platform::Services> services_;
+  std::unique_ptr<DiskUses> uses_;
 };
 
 const char* BusOf(const LinuxDisk& d) { return d.bus == DiskBus::Nvme ? "nvme" : d.BusName(); }

@@ -96,6 +96,7 @@ class SimMachine final : public platform::Platform {
   platform::Services& Services() override;
   // The machine's service manager with what tests ask of it.
   SimServices& ServiceManager();
+  platform::DiskUses& Uses() override;
 
   VirtualClock& Clock() { return *clock_; }
   const Json& Root() const { return root_; }
@@ -175,5 +176,6 @@ struct SimProcessesAndWindows {
   std::unique_ptr<platform::WindowMessages> windows;
 };
 SimProcessesAndWindows MakeSimProcesses(SimMachine& machine);
+std::unique_ptr<platform::DiskUses> MakeSimDiskUses(SimMachine& machine);
 
 }  // namespace zel::sim

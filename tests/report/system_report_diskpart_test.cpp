@@ -47,6 +47,7 @@ class WatchedPlatform final : public platform::Platform {
   platform::Files& Files() override { return machine_.Files(); }
   platform::WindowMessages& Windows() override { return machine_.Windows(); }
   platform::Services& Services() override { return machine_.Services(); }
+  platform::DiskUses& Uses() override { return machine_.Uses(); }
   WatchedProcesses& Watched() { return processes_; }
 
  private:
