@@ -11,6 +11,9 @@ int RunDecryptLog(Context& ctx);
 int RunSelfTest(Context& ctx);
 int RunFirmware(Context& ctx);
 int RunCheckUpdate(Context& ctx);
+int RunAlerts(Context& ctx);
+int RunService(Context& ctx);
+int RunMonitor(Context& ctx);
 int RunErase(Context& ctx);
 
 const std::vector<Command>& Commands() {
@@ -25,6 +28,9 @@ const std::vector<Command>& Commands() {
       {"selftest", "selftest N [--extended]   run the drive's self-test on disk N", RunSelfTest},
       {"firmware", "firmware N [--file F] [--yes] [--download-dir D]  update disk N's firmware", RunFirmware},
       {"check-update", "check-update              ask the update server for a newer program", RunCheckUpdate},
+      {"alerts", "alerts [--temperature C] [--remaining-life P]  show or set the alert thresholds", RunAlerts},
+      {"service", "service status|on|off     the monitoring service's state, or switch it", RunService},
+      {"monitor", "monitor [--once] [--interval S]  watch the drives against the thresholds", RunMonitor},
       {"erase", "erase N                   security erase of disk N (asks for its serial number)",
        RunErase},
   };

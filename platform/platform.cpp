@@ -26,7 +26,8 @@ class NullPlatform final : public Platform,
                            Com,
                            Registry,
                            Processes,
-                           platform::Files {
+                           platform::Files,
+                           platform::Services {
  public:
   DeviceIo& Devices() override { return *this; }
   System& Sys() override { return *this; }
@@ -36,6 +37,7 @@ class NullPlatform final : public Platform,
   Processes& Procs() override { return *this; }
   platform::Files& Files() override { return *this; }
   WindowMessages& Windows() override { return windows_; }
+  platform::Services& Services() override { return *this; }
   DiskUses& Uses() override { return uses_; }
 
   HANDLE CreateFileW(const std::string&, uint32_t, uint32_t, uint32_t, uint32_t) override {
@@ -129,6 +131,28 @@ class NullPlatform final : public Platform,
     return false;
   }
   std::intptr_t CreateMutexW(const std::string&) override { return 0; }
+
+  // No service manager: every call fails as on a machine without one.
+  SC_HANDLE OpenSCManagerW(const std::string&, uint32_t) override {
+    SetLastError(ERROR_DATABASE_DOES_NOT_EXIST);
+    return 0;
+  }
+  SC_HANDLE OpenServiceW(SC_HANDLE, const std::string&, uint32_t) override {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return 0;
+  }
+  bool QueryServiceStatus(SC_HANDLE, SERVICE_STATUS*) override { return FailWith(ERROR_INVALID_HANDLE); }
+  bool QueryServiceConfigW(SC_HANDLE, QUERY_SERVICE_CONFIGW*) override {
+    return FailWith(ERROR_INVALID_HANDLE);
+  }
+  bool ChangeServiceConfigW(SC_HANDLE, uint32_t, uint32_t, uint32_t) override {
+    return FailWith(ERROR_INVALID_HANDLE);
+  }
+  bool StartServiceW(SC_HANDLE) override { return FailWith(ERROR_INVALID_HANDLE); }
+  bool ControlService(SC_HANDLE, uint32_t, SERVICE_STATUS*) override {
+    return FailWith(ERROR_INVALID_HANDLE);
+  }
+  bool CloseServiceHandle(SC_HANDLE) override { return FailWith(ERROR_INVALID_HANDLE); }
 
   // No volumes, no folders: every file call fails as on a path that is not there.
   bool WriteFile(HANDLE, const uint8_t*, uint32_t, uint32_t*) override {

@@ -19,6 +19,7 @@
 #include "platform/net.h"
 #include "platform/processes.h"
 #include "platform/registry.h"
+#include "platform/services.h"
 #include "platform/system.h"
 #include "platform/windows.h"
 #include "platform/wmi.h"
@@ -38,6 +39,7 @@ class Platform {
   virtual WindowMessages& Windows() = 0;
   // Sockets and HTTP; a platform without a network fails every call.
   virtual platform::Net& Net();
+  virtual platform::Services& Services() = 0;
   virtual DiskUses& Uses() = 0;
 };
 

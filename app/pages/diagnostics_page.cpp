@@ -2,6 +2,7 @@
 
 #include "app/dialog/shell.h"
 #include "app/startup.h"
+#include "maintenance/alert_settings.h"
 #include "platform/worker.h"
 
 namespace zel {
@@ -102,6 +103,69 @@ void CDiagnoticsPage::RefreshForSelectedDrive() {
     model = state_.PhysicalDriveTable[state_.SelectedDrive].ModelName;
   Model().SetText(kQuickModel, model);
   Model().SetText(kFullModel, model);
+  ShowAlertSettings();
+}
+
+void CDiagnoticsPage::ShowAlertSettings() {
+  Model().SetText(kTemperatureEdit, std::to_string(ShownAlertTemperature()));
+  Model().SetText(kLifeEdit, std::to_string(ShownAlertRemainingLife()));
+  platform::SERVICE_STATUS status;
+  const bool stopped = QueryServiceStatusByName(kZelvaneServiceName, &status) != 0 &&
+                       status.dwCurrentState == platform::SERVICE_STOPPED;
+  Model().Item(kServiceCheck).checked = !stopped;
+  EnableThresholds(stopped);
+}
+
+void CDiagnoticsPage::EnableThresholds(bool enabled) {
+  for (int id : {kTemperatureEdit, kTemperatureApply, kLifeEdit, kLifeApply})
+    Model().Enable(id, enabled);
+}
+
+void CDiagnoticsPage::OnBnClickedButtonTemperatureApply() {
+  Apply(kTemperatureEdit, SetAlertTemperature);
+}
+
+void CDiagnoticsPage::OnBnClickedButtonLifeApply() { Apply(kLifeEdit, SetAlertRemainingLife); }
+
+void CDiagnoticsPage::Apply(int editId, uint32_t (*store)(int32_t)) {
+  if (state_.RunningOperationCode.load() != 0) {
+    ShowString(UserShell(), LanguageId(), kBusyString);
+    return;
+  }
+  int32_t value = 0;
+  if (!ParseThresholdText(Model().Item(editId).text, &value)) {
+    UserShell().MessageBox(FixedMessage("error input"));
+    return;
+  }
+  // A failed write is not shown; the box keeps the typed text.
+  store(value);
+}
+
+void CDiagnoticsPage::OnBnClickedCheckService() {
+  Control& box = Model().Item(kServiceCheck);
+  if (state_.RunningOperationCode.load() != 0) {
+    ShowString(UserShell(), LanguageId(), kBusyString);
+    box.checked = !box.checked;
+    return;
+  }
+  // Switching on restarts the service, so it starts with the stored values.
+  SetServiceRunning(kZelvaneServiceName, 0);
+  if (box.checked) {
+    SetServiceRunning(kZelvaneServiceName, 1);
+    EnableThresholds(false);
+    return;
+  }
+  EnableThresholds(true);
+  ServiceStopRequest& request = platform::ProgramRequestBlock<ServiceStopRequest>();
+  const bool haveDrive = state_.SelectedDrive >= 0 &&
+                         static_cast<size_t>(state_.SelectedDrive) < state_.PhysicalDriveTable.size();
+  request.DriveNumber =
+      haveDrive ? static_cast<int32_t>(state_.PhysicalDriveTable[state_.SelectedDrive].PhysicalDriveIndex)
+                : 0;
+  request.DriveIndex = state_.SelectedDrive;
+  request.Kind = kServiceStopKind;
+  request.WindowTitle = kMainWindowTitle;
+  StartServiceStopWorker(request, state_.RunningOperationCode);
 }
 
 void CDiagnoticsPage::Run(int32_t kind) {
@@ -144,6 +208,17 @@ void CDiagnoticsPage::OnProgress(platform::WPARAM wParam, platform::LPARAM lPara
   auto* request = reinterpret_cast<SelfTestRequest*>(lParam);
   if (!request) return;
   const int32_t kind = request->Kind;
+  if (kind == kServiceStopKind) {
+    const uint8_t phase = platform::ProgressPhase(wParam);
+    if (phase == platform::SSDZELVMSG_WPARAM_PROGRESSSTART) {
+      ShowString(UserShell(), LanguageId(), 340);
+    } else if (phase == platform::SSDZELVMSG_WPARAM_PROGRESSEND) {
+      state_.RunningOperationCode.store(0);
+      ShowString(UserShell(), LanguageId(), 341);
+      SelfTestCancelFlag().store(false);
+    }
+    return;
+  }
   if (kind != kSelfTestQuick && kind != kSelfTestFull) return;
   const Area& a = AreaOf(kind);
   Control& bar = Model().Item(a.bar);

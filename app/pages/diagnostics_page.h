@@ -47,6 +47,10 @@ class CDiagnoticsPage final : public Page {
   void OnBnClickedButtonQuickCancel() { Cancel(kSelfTestQuick); }
   void OnBnClickedButtonFullRun() { Run(kSelfTestFull); }
   void OnBnClickedButtonFullCancel() { Cancel(kSelfTestFull); }
+  void OnBnClickedButtonTemperatureApply();
+  void OnBnClickedButtonLifeApply();
+  // The service check box was clicked: the model already holds its new state.
+  void OnBnClickedCheckService();
 
   // SSDZELVMSG_PROGRESS as the main window forwards it.
   void OnProgress(platform::WPARAM wParam, platform::LPARAM lParam);
@@ -57,6 +61,11 @@ class CDiagnoticsPage final : public Page {
   void Run(int32_t kind);
   void Cancel(int32_t kind);
   void LayOut();
+  // Fills the thresholds and the service box from the registry and the
+  // service manager.
+  void ShowAlertSettings();
+  void EnableThresholds(bool enabled);
+  void Apply(int editId, uint32_t (*store)(int32_t));
 
   AppState& state_;
 };

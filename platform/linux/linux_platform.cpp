@@ -9,6 +9,7 @@
 #include "platform/linux/linux_machine.h"
 #include "platform/linux/linux_open_address.h"
 #include "platform/linux/registry_store.h"
+#include "platform/linux/systemd.h"
 #include "platform/text.h"
 
 namespace zel::linuxbackend {
@@ -32,6 +33,7 @@ class LinuxPlatform final : public Platform {
         files_(MakeLinuxFiles(machine_)),
         windows_(MakeLinuxWindows()),
         net_(host::MakeHostNet(OpenAddressWithDesktop)),
+        services_(MakeSystemdServices()),
         uses_(MakeLinuxDiskUses(machine_)) {}
 
   DeviceIo& Devices() override { return *devices_; }
@@ -43,6 +45,7 @@ class LinuxPlatform final : public Platform {
   platform::Files& Files() override { return *files_; }
   WindowMessages& Windows() override { return *windows_; }
   platform::Net& Net() override { return *net_; }
+  platform::Services& Services() override { return *services_; }
   DiskUses& Uses() override { return *uses_; }
   const LinuxPlatformOptions& Options() const { return machine_->Options(); }
 
@@ -57,6 +60,7 @@ class LinuxPlatform final : public Platform {
   std::unique_ptr<platform::Files> files_;
   std::unique_ptr<WindowMessages> windows_;
   std::unique_ptr<platform::Net> net_;
+  std::unique_ptr<platform::Services> services_;
   std::unique_ptr<DiskUses> uses_;
 };
 

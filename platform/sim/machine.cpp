@@ -26,6 +26,7 @@ struct SimMachine::Components {
   std::unique_ptr<Processes> processes;
   std::unique_ptr<SimFiles> files;
   std::unique_ptr<WindowMessages> windows;
+  std::unique_ptr<SimServices> services;
   std::unique_ptr<DiskUses> uses;
 };
 
@@ -457,6 +458,7 @@ SimMachine::SimMachine(const Json& root) : root_(root), parts_(std::make_unique<
   SimProcessesAndWindows procs = MakeSimProcesses(*this);
   parts_->processes = std::move(procs.processes);
   parts_->windows = std::move(procs.windows);
+  parts_->services = MakeSimServices(*this, root_.value("services", Json()));
   parts_->uses = MakeSimDiskUses(*this);
 }
 
@@ -579,6 +581,8 @@ Processes& SimMachine::Procs() { return *parts_->processes; }
 platform::Files& SimMachine::Files() { return *parts_->files; }
 SimFiles& SimMachine::FileSystem() { return *parts_->files; }
 WindowMessages& SimMachine::Windows() { return *parts_->windows; }
+platform::Services& SimMachine::Services() { return *parts_->services; }
+SimServices& SimMachine::ServiceManager() { return *parts_->services; }
 DiskUses& SimMachine::Uses() { return *parts_->uses; }
 
 SimDrive* SimMachine::DriveByIndex(int32_t index) const {

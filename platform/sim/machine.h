@@ -17,6 +17,7 @@
 #include "platform/sim/json_util.h"
 #include "platform/sim/sim_drive.h"
 #include "platform/sim/sim_files.h"
+#include "platform/sim/sim_services.h"
 
 namespace zel::sim {
 
@@ -97,6 +98,9 @@ class SimMachine final : public platform::Platform {
   platform::Net& Net() override;
   // The addresses the machine was asked to open in the browser, in order.
   std::vector<std::string> OpenedAddresses() const;
+  platform::Services& Services() override;
+  // The machine's service manager with what tests ask of it.
+  SimServices& ServiceManager();
   platform::DiskUses& Uses() override;
 
   VirtualClock& Clock() { return *clock_; }

@@ -315,6 +315,7 @@ bool NvmeDrive::StorageQuery(Request& r) {
   if (pd.ProtocolType != wire::ProtocolTypeNvme) return FailWith(ERROR_NOT_SUPPORTED);
 
   const uint8_t* page = nullptr;
+  std::array<uint8_t, kHealthLogSize> healthNow{};
   size_t pageSize = 0;
   if (pd.DataType == wire::NVMeDataTypeIdentify) {
     if (pd.ProtocolDataRequestValue != wire::NVME_IDENTIFY_CNS_CONTROLLER ||
@@ -326,7 +327,8 @@ bool NvmeDrive::StorageQuery(Request& r) {
     if (pd.ProtocolDataRequestValue != wire::NVME_LOG_PAGE_HEALTH_INFO ||
         pd.ProtocolDataRequestSubValue != wire::NVME_NAMESPACE_ALL)
       return FailWith(ERROR_INVALID_PARAMETER);
-    page = health_.data();
+    healthNow = HealthNow();
+    page = healthNow.data();
     pageSize = kHealthLogSize;
   } else {
     return FailWith(ERROR_NOT_SUPPORTED);
@@ -498,6 +500,7 @@ bool NvmeDrive::Miniport(Request& r) {
       c.Cdw15)
     return FailWith(ERROR_INVALID_PARAMETER);
   const uint8_t* page = nullptr;
+  std::array<uint8_t, kHealthLogSize> healthNow{};
   size_t pageSize = 0;
   if (c.Opcode == wire::NVME_ADMIN_COMMAND_IDENTIFY && c.Nsid == 0 &&
       c.Cdw10 == wire::NVME_IDENTIFY_CNS_CONTROLLER) {
@@ -505,7 +508,8 @@ bool NvmeDrive::Miniport(Request& r) {
     pageSize = kIdentifySize;
   } else if (c.Opcode == wire::NVME_ADMIN_COMMAND_GET_LOG_PAGE && c.Nsid == wire::NVME_NAMESPACE_ALL &&
              c.Cdw10 == 0x007F0002u) {  // log 0x02, 128 dwords
-    page = health_.data();
+    healthNow = HealthNow();
+    page = healthNow.data();
     pageSize = kHealthLogSize;
   } else {
     return FailWith(ERROR_INVALID_PARAMETER);

@@ -51,6 +51,9 @@ class NvmeDrive final : public SimDrive {
 
   const std::array<uint8_t, kIdentifySize>& IdentifyPage() const { return identify_; }
   const std::array<uint8_t, kHealthLogSize>& HealthLog() const { return health_; }
+  // The health log as read now: with the composite temperature of the
+  // drive's temperature steps when they set one.
+  std::array<uint8_t, kHealthLogSize> HealthNow() const;
   const NvmeForms& Forms() const { return forms_; }
 
  private:

@@ -106,6 +106,12 @@ std::array<uint8_t, 512> SataDrive::BuildSmartData() {
   } else {
     page[373] = static_cast<uint8_t>(ext);
   }
+  // A temperature that changes with virtual time goes into the temperature
+  // attributes' first raw byte.
+  if (std::optional<int32_t> celsius = TemperatureNow())
+    for (size_t i = 0; i < attributes_.size(); ++i)
+      if (page[2 + 12 * i] == 190 || page[2 + 12 * i] == 194)
+        page[2 + 12 * i + 5] = static_cast<uint8_t>(*celsius);
   for (const auto& [offset, bytes] : smartBytes_)
     std::copy(bytes.begin(), bytes.end(), page.begin() + offset);
   page[511] = Checksum(page.data());

@@ -55,6 +55,7 @@ SimDrive::SimDrive(SimMachine& machine, const Json& entry, const std::string& wh
   sizeBytes_ = NumberOr(entry, "size", 256060514304ull, where);
   scsiPort_ = static_cast<int32_t>(IntegerOr(entry, "scsiPort", index_, 0, 255, where));
   present_ = BoolOr(entry, "present", true, where);
+  LoadTemperatureSteps();
 
   // PnP identifier and interface path: given, or derived the way the
   // platform spells them for the bus, so the interface path with "#" read as

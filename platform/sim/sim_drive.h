@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <mutex>
 #include <optional>
+#include <utility>
 #include <span>
 #include <string>
 #include <vector>
@@ -103,7 +104,13 @@ class SimDrive {
   const Json& Entry() const { return entry_; }
   const std::string& Where() const { return where_; }
 
+  // The temperature the drive reports now (degrees Celsius) when its
+  // "temperatureSteps" change it at this virtual time; nothing before the
+  // first step or without steps (sim_drive_temperature.cpp).
+  std::optional<int32_t> TemperatureNow() const;
+
  protected:
+  void LoadTemperatureSteps();
   // Answers IOCTL_STORAGE_GET_DEVICE_NUMBER for the disk itself.
   bool AnswerDeviceNumber(Request& request);
 
@@ -119,6 +126,9 @@ class SimDrive {
   std::string model_, serial_, firmware_;
   bool present_ = true;
   std::vector<uint8_t> sectors_;  // the first sectors of the disk
+  // (virtual time since the machine started in ms, degrees Celsius), in order.
+  std::vector<std::pair<uint64_t, int32_t>> temperatureSteps_;
+  uint64_t startTickMs_ = 0;
 
   mutable std::mutex mutex_;
   std::vector<Fault> faults_;
@@ -144,7 +154,7 @@ inline constexpr size_t kMaxUseNameBytes = 255;
 inline constexpr std::initializer_list<const char*> kCommonDriveKeys = {
     "kind", "bus", "index", "interfacePath", "pnpDeviceId", "size", "scsiPort", "model",
     "serial", "firmware", "present", "sectors", "faults", "controller", "interfaceType", "inventory",
-    "comment", "inUse"};
+    "comment", "inUse", "temperatureSteps"};
 
 }  // namespace zel::sim
 

@@ -5,3 +5,7 @@ if(TARGET test_linux)
     add_dependencies(test_linux SSDZelvane)
   endif()
 endif()
+# The systemd tests install the packaged unit file into a temporary root.
+if(TARGET test_linux)
+  target_compile_definitions(test_linux PRIVATE ZEL_SOURCE_DIR="${CMAKE_SOURCE_DIR}")
+endif()
