@@ -40,8 +40,8 @@ CDriveInfoPage::CDriveInfoPage(AppState& state, Shell& shell, uint16_t languageI
       {kHealthHeader, ControlKind::Label},   {kHealthIcon, ControlKind::StateIcon},
       {kLifeHeader, ControlKind::Label},     {kLifeGauge, ControlKind::Gauge},
       {kBytesWrittenIcon, ControlKind::StateIcon}, {kBytesWrittenTitle, ControlKind::Label},
-      {kBytesWrittenValueIcon, ControlKind::Decoration}, {kBytesWrittenValue, ControlKind::Label},
-      {kTemperatureIcon, ControlKind::Decoration}, {kTemperatureTitle, ControlKind::Label},
+      {kBytesWrittenValueIcon, ControlKind::StateIcon}, {kBytesWrittenValue, ControlKind::Label},
+      {kTemperatureIcon, ControlKind::StateIcon}, {kTemperatureTitle, ControlKind::Label},
       {kThermometer, ControlKind::StateIcon}, {kTemperatureValue, ControlKind::Label},
   };
   for (const auto& c : controls) Model().Item(c.id).kind = c.kind;
