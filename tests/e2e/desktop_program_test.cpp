@@ -187,12 +187,12 @@ TEST_F(DesktopProgramTest, DiskNumberOfTheCommandLine) {
 TEST_F(DesktopProgramTest, VendorIdentifierOptionFirstMeansANormalStart) {
   test::WriteFile(Path("ZelvaneDvtAny.txt"), kAnySataDrive);
   ProgramRun run = Desktop({"--machine", machine_, "-smuid", "2", "-dvt", "3"});
-  // A normal start ends at the hand-over to the window, which this build lacks.
+  // A normal start ends at the hand-over to the window, which has no display here.
   EXPECT_EQ(run.status, kExitNoMainWindow);
   EXPECT_EQ(run.out, "");
   EXPECT_EQ(run.err,
-            "SSDZelvane: start-up finished with 8 usable drives, but this build has no main window "
-            "(SSDZelvane -dvt N verifies disk N)\n");
+            "SSDZelvane: no display to show the window on (DISPLAY and WAYLAND_DISPLAY are not "
+            "set); SSDZelvane --screenshots DIR renders it into pictures instead\n");
   std::string trace = Read("SSDZelvane.log");
   EXPECT_NE(trace.find("Exit ATACommand::SendAtaCommandPhysicalDrive(0x2, 0xA0,"), std::string::npos);
   EXPECT_EQ(trace.find("SendAtaCommandPhysicalDrive(0x3,"), std::string::npos);
