@@ -30,6 +30,11 @@ bool HasDisplay() {
   return false;
 }
 
+bool OnScreen() {
+  const QString platform = QGuiApplication::platformName();
+  return platform != "offscreen" && platform != "minimal";
+}
+
 QtStartupHost::QtStartupHost(std::function<std::vector<std::string>()> reasons,
                              std::string screenshotDir)
     : reasons_(std::move(reasons)), screenshotDir_(std::move(screenshotDir)) {}
@@ -49,8 +54,8 @@ QApplication* QtStartupHost::Application() {
 void QtStartupHost::ShowMessage(const std::string& text) {
   std::fprintf(stderr, "SSDZelvane: %s\n", text.c_str());
   std::fflush(stderr);
-  // Offscreen there is nobody to press OK.
-  if (!screenshotDir_.empty() || !Application()) return;
+  // Offscreen there is nobody to press OK: the line on standard error is all.
+  if (!screenshotDir_.empty() || !Application() || !OnScreen()) return;
   QMessageBox::information(nullptr, QString::fromUtf8(kMainWindowTitle), QString::fromStdString(text));
 }
 

@@ -41,5 +41,7 @@ class QtStartupHost final : public StartupHost {
 // Whether a window can be shown: a display, or a platform chosen in the
 // environment (QT_QPA_PLATFORM, such as offscreen).
 bool HasDisplay();
+// Whether the application's windows are seen by someone (not offscreen).
+bool OnScreen();
 
 }  // namespace zel::qt

@@ -303,3 +303,27 @@ TEST_F(DesktopProgramTest, NoUsableDriveShowsItsMessageAndEnds) {
 
 }  // namespace
 }  // namespace zel::e2e
+
+namespace zel::e2e {
+namespace {
+
+TEST_F(DesktopProgramTest, ScreenshotsAreRenderedWithoutADisplay) {
+  ProgramRun run = Desktop({"--machine", machine_, "--screenshots", Path("shots")});
+  EXPECT_EQ(run.status, 0) << run.err;
+  for (const char* name : {"drive-info-sata.png", "diagnostics.png", "utilities.png",
+                           "system-optimization.png", "system-info.png", "drive-info-nvme.png",
+                           "drive-info-other-maker.png", "popup-drive-details.png",
+                           "popup-smart-details.png", "diagnostics-self-test.png"}) {
+    std::string png = Read(std::string("shots/") + name);
+    EXPECT_EQ(png.substr(0, 8), std::string("\x89PNG\r\n\x1a\n", 8)) << name;
+  }
+  // The window was built by the normal start.
+  EXPECT_NE(Read("SSDZelvane.log").find("Exit CQuarn_SSDZelvDlg::OnInitDialog()"), std::string::npos);
+
+  ProgramRun missing = Desktop({"--machine", machine_, "--screenshots"});
+  EXPECT_EQ(missing.status, 2);
+  EXPECT_EQ(missing.err, "SSDZelvane: --screenshots needs a folder\n");
+}
+
+}  // namespace
+}  // namespace zel::e2e
