@@ -9,6 +9,7 @@
 #include "app/pages/diagnostics_page.h"
 #include "app/pages/drive_info_page.h"
 #include "app/pages/sys_info_page.h"
+#include "app/pages/utility_page.h"
 #include "app/startup.h"
 #include "app/strings.h"
 #include "inventory/underlying_util.h"
@@ -86,8 +87,8 @@ void CQuarn_SSDZelvDlg::InitPropertyPages() {
   const uint16_t lang = static_cast<uint16_t>(state_.UiLanguageId);
   pages_[kDriveInfo] = std::make_unique<CDriveInfoPage>(state_, *shell_, lang);
   pages_[kDiagnostics] = std::make_unique<CDiagnoticsPage>(state_, *shell_, lang);
+  pages_[kUtilities] = std::make_unique<CUtilityPage>(state_, *shell_, lang);
   // Pages still to come: their buttons work and they show an empty page.
-  pages_[kUtilities] = std::make_unique<Page>(kPageTemplates[kUtilities], kPageTitleIds[kUtilities], *shell_, lang);
   pages_[kSysOptimization] =
       std::make_unique<Page>(kPageTemplates[kSysOptimization], kPageTitleIds[kSysOptimization], *shell_, lang);
   pages_[kSysInfo] = std::make_unique<CSysInfoPage>(state_.SystemInfo, *shell_, lang);
@@ -191,6 +192,11 @@ bool CQuarn_SSDZelvDlg::OnPageCommand(int id) {
       default: return false;
     }
   }
+  if (auto* utility = dynamic_cast<CUtilityPage*>(page)) {
+    if (id != CUtilityPage::kEraseRun) return false;
+    utility->OnBnClickedButtonUtilityRun();
+    return true;
+  }
   if (auto* diag = dynamic_cast<CDiagnoticsPage*>(page)) {
     switch (id) {
       case CDiagnoticsPage::kQuickRun: diag->OnBnClickedButtonQuickRun(); return true;
@@ -207,6 +213,7 @@ void CQuarn_SSDZelvDlg::RefreshCurrentPage() {
   Page* page = PageAt(currentPage_);
   if (auto* info = dynamic_cast<CDriveInfoPage*>(page)) info->RefreshForSelectedDrive();
   else if (auto* diag = dynamic_cast<CDiagnoticsPage*>(page)) diag->RefreshForSelectedDrive();
+  else if (auto* utility = dynamic_cast<CUtilityPage*>(page)) utility->RefreshForSelectedDrive();
 }
 
 void CQuarn_SSDZelvDlg::SelectPage(int page) {
@@ -374,6 +381,9 @@ void CQuarn_SSDZelvDlg::OnProgress(WPARAM wParam, LPARAM lParam) {
       kind = CDiagnoticsPage::RequestBlock(kFullSelfTest).Kind;
     else if (kindReaders_[kDiagnostics])
       kind = kindReaders_[kDiagnostics](lParam);
+  } else if (currentPage_ == kUtilities &&
+             lParam == reinterpret_cast<LPARAM>(&CUtilityPage::RequestBlock())) {
+    kind = CUtilityPage::RequestBlock().Kind;
   } else if ((currentPage_ == kUtilities || currentPage_ == kAtaCmdSummary) &&
              kindReaders_[currentPage_]) {
     kind = kindReaders_[currentPage_](lParam);
@@ -387,7 +397,10 @@ void CQuarn_SSDZelvDlg::OnProgress(WPARAM wParam, LPARAM lParam) {
   } else if (kind == kServiceStop && currentPage_ == kDiagnostics && startOrEnd) {
     if (progressSink_) progressSink_(kDiagnostics, phase, lParam, value);
   } else if (kind == kSecurityErase && currentPage_ == kUtilities) {
-    if (progressSink_) progressSink_(kUtilities, phase, lParam, value);
+    if (lParam == reinterpret_cast<LPARAM>(&CUtilityPage::RequestBlock()))
+      static_cast<CUtilityPage*>(PageAt(kUtilities))->OnProgress(wParam, lParam);
+    else if (progressSink_)
+      progressSink_(kUtilities, phase, lParam, value);
   } else if (kind == kCommandSummaryRead && currentPage_ == kAtaCmdSummary) {
     if (progressSink_) progressSink_(kAtaCmdSummary, phase, lParam, value);
   }

@@ -21,6 +21,12 @@ ControlKind TemplateKind(int templateId, int id) {
       default: return ControlKind::Label;
     }
   }
+  if (templateId == 131) {  // Utilities
+    switch (id) {
+      case 1041: case 1058: case 1059: case 1060: case 1062: return ControlKind::Button;
+      default: return ControlKind::Label;
+    }
+  }
   return ControlKind::Label;
 }
 
