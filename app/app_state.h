@@ -80,6 +80,10 @@ struct AppState {
   // nothing examines it.
   std::intptr_t InstanceMutex = 0;
 
+  // The logical drive the Drive Info page shows (an index into the selected
+  // drive's logical drives); 0 whenever the selected drive changes.
+  uint32_t DriveInfoPartition = 0;
+
   // 0 when idle, else the RunningOperation that runs.
   std::atomic<int32_t> RunningOperationCode{kNoOperation};
 };

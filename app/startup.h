@@ -15,12 +15,16 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "app/app_state.h"
+#include "app/dialog/dialog_model.h"
+#include "app/dialog/page.h"
 #include "platform/system.h"
+#include "platform/windows.h"
 
 namespace zel {
 
@@ -77,6 +81,8 @@ std::string ReadBuildNumber();
 // --- The window side ----------------------------------------------------------------
 
 class CQuarn_SSDZelvDlg;
+class Page;
+class Shell;
 
 class StartupHost {
  public:
@@ -138,13 +144,95 @@ class CQuarn_SSDZelvDlg {
   bool QuitPosted() const { return quitPosted_; }
   int ExitStatus() const { return exitStatus_; }
 
+  // --- The window: navigation, drive selection, notifications -------------------
+  // (app/main_dialog.cpp; the window toolkit renders Model() and the pages)
+
+  static constexpr int IDD = 102;
+  static constexpr int kPageButtons[6] = {1000, 1001, 1002, 1003, 1004, 1013};
+  static constexpr int kDriveButtons[3] = {1005, 1006, 1007};
+  static constexpr int kPrevious = 1008, kNext = 1009, kRefresh = 1010, kHome = 1011;
+  static constexpr int kClose = 2, kTitle = 1012, kSheet = 600;
+  static constexpr int kPageCount = 6;
+
+  ~CQuarn_SSDZelvDlg();
+
+  // The normal start after InitBeforeWindow: logs the entry of the dialog's
+  // initialisation, "Check tmp folder done!", sets the window title (from
+  // here on the single-instance test and the workers find the window) and
+  // builds the window with its pages, which ask the user through `shell`.
+  // False when the window could not be made.
+  bool InitMainWindow(Shell& shell);
+
+  // The window-building steps, in the order InitMainWindow runs them.
+  void InitControlBitmaps();
+  void SetWindowRegionAndPosition();
+  void InitPropertyPages();
+  void SetControlPosition();
+  void InitControlInfo();
+
+  // A click on a control of the main window (page, drive, small buttons,
+  // Close); false for an id the window does not have.
+  bool OnCommand(int id);
+  // A click on control `id` of the current page, handed to the page's handler.
+  bool OnPageCommand(int id);
+  void SelectPage(int page);
+  void OnBnClickedDriveButton(int k);  // k = 1, 2, 3
+  void OnBnClickedPrevious();
+  void OnBnClickedNext();
+  void OnBnClickedRefresh();
+  void OnBnClickedHome();
+  void OnBnClickedClose();  // the Escape key too
+
+  // SSDZELVMSG_PROGRESS, routed by phase, kind and current page.
+  void OnProgress(platform::WPARAM wParam, platform::LPARAM lParam);
+  // Takes every posted message waiting in the window's queue and handles it.
+  void PumpMessages();
+
+  // How the kind of a worker's request block is read while page `page` is
+  // current (the Utilities and ATA Command Summary pages bring their own
+  // blocks); the Diagnostics page's blocks are known already.
+  using KindReader = std::function<int32_t(platform::LPARAM)>;
+  void SetKindReader(int page, KindReader reader);
+  // Where notifications routed to a page other than the Diagnostics page go
+  // (the Utilities and ATA Command Summary pages): page, phase, block, value.
+  using ProgressSink = std::function<void(int page, uint8_t phase, platform::LPARAM block, int32_t value)>;
+  void SetProgressSink(ProgressSink sink) { progressSink_ = std::move(sink); }
+
+  DialogModel& Model() { return model_; }
+  const DialogModel& Model() const { return model_; }
+  int CurrentPage() const { return currentPage_; }
+  Page* PageAt(int page);
+  int32_t FirstVisibleDrive() const { return firstVisibleDrive_; }
+  int32_t LastVisibleDrive() const { return lastVisibleDrive_; }
+  // Close was accepted: the window ends.
+  bool Ended() const { return ended_; }
+  platform::HWND Window() const { return window_; }
+
  private:
   void PostQuitMessage(int status);
+  void ShowBusy();
+  bool Busy() const;
+  void LabelDriveButtons();
+  void PressDriveButton(int k);
+  void RefreshCurrentPage();
 
   AppState& state_;
   StartupHost& host_;
   bool quitPosted_ = false;
   int exitStatus_ = 0;
+
+  Shell* shell_ = nullptr;
+  DialogModel model_{IDD};
+  std::unique_ptr<Page> pages_[kPageCount];
+  int currentPage_ = 0;
+  int pageCount_ = 0;
+  int32_t firstVisibleDrive_ = 0;
+  int32_t lastVisibleDrive_ = 0;
+  int firstShow_ = 1;
+  bool ended_ = false;
+  platform::HWND window_ = 0;
+  KindReader kindReaders_[kPageCount];
+  ProgressSink progressSink_;
 };
 
 // --- The application object ----------------------------------------------------------

@@ -6,6 +6,8 @@ set -euo pipefail
 packages=(cmake g++ make pkg-config ca-certificates
           libgtest-dev libgmock-dev googletest libbenchmark-dev
           nlohmann-json3-dev libsqlite3-dev libcurl4-openssl-dev)
+# The desktop window (Qt 6 Widgets) and fonts with CJK and Cyrillic glyphs.
+packages+=(qt6-base-dev qt6-tools-dev qt6-l10n-tools fonts-wqy-microhei fonts-dejavu-core)
 if [ "${1:-}" = "--rig" ]; then
   packages+=(qemu-system-x86 linux-image-amd64 busybox-static smartmontools
              nvme-cli hdparm cpio kmod udev strace)

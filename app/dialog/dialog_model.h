@@ -8,6 +8,7 @@
 #include <optional>
 #include <string>
 #include <deque>
+#include <vector>
 
 namespace zel {
 
@@ -30,6 +31,27 @@ struct ControlRect {
   bool operator==(const ControlRect&) const = default;
 };
 
+// What a control is, so the window toolkit knows which widget draws it.
+enum class ControlKind {
+  Unknown,      // not said: the dialog template's table decides (ControlKindOf)
+  Label,        // static text
+  Button,       // push button (page, drive and command buttons)
+  CheckBox,
+  Edit,         // one-line edit box; the user's text is written back to `text`
+  ProgressBar,  // range and position
+  Gauge,        // a round gauge: range and position
+  StateIcon,    // an icon with a few states; `position` is the state
+  Decoration,   // a painted ornament with no content
+  List,         // a report list with `columns` and `rows`
+};
+
+// A column of a report list: its header text and width in pixels.
+struct ListColumn {
+  std::string header;
+  int width = 0;
+  bool operator==(const ListColumn&) const = default;
+};
+
 struct Control {
   int id = 0;
   std::string text;
@@ -43,6 +65,12 @@ struct Control {
   std::optional<COLORREF> colour;  // text colour; none: the default
   ControlFont font;
   ControlRect rect;
+  ControlKind kind = ControlKind::Unknown;
+  std::string accessibleName;  // empty: the text
+  std::string toolTip;         // empty: none
+  // Report lists only.
+  std::vector<ListColumn> columns;
+  std::vector<std::vector<std::string>> rows;
 };
 
 class DialogModel {

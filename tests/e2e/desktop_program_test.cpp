@@ -187,12 +187,12 @@ TEST_F(DesktopProgramTest, DiskNumberOfTheCommandLine) {
 TEST_F(DesktopProgramTest, VendorIdentifierOptionFirstMeansANormalStart) {
   test::WriteFile(Path("ZelvaneDvtAny.txt"), kAnySataDrive);
   ProgramRun run = Desktop({"--machine", machine_, "-smuid", "2", "-dvt", "3"});
-  // A normal start ends at the hand-over to the window, which this build lacks.
+  // A normal start ends at the hand-over to the window, which has no display here.
   EXPECT_EQ(run.status, kExitNoMainWindow);
   EXPECT_EQ(run.out, "");
   EXPECT_EQ(run.err,
-            "SSDZelvane: start-up finished with 8 usable drives, but this build has no main window "
-            "(SSDZelvane -dvt N verifies disk N)\n");
+            "SSDZelvane: no display to show the window on (DISPLAY and WAYLAND_DISPLAY are not "
+            "set); SSDZelvane --screenshots DIR renders it into pictures instead\n");
   std::string trace = Read("SSDZelvane.log");
   EXPECT_NE(trace.find("Exit ATACommand::SendAtaCommandPhysicalDrive(0x2, 0xA0,"), std::string::npos);
   EXPECT_EQ(trace.find("SendAtaCommandPhysicalDrive(0x3,"), std::string::npos);
@@ -299,6 +299,30 @@ TEST_F(DesktopProgramTest, NoUsableDriveShowsItsMessageAndEnds) {
             "SSDZelvane: No available SATA disk! Try using a windows AHCI driver for SATA controllers. "
             "This window will quit.\n");
   EXPECT_FALSE(Exists("SSDZelvane_dvt.log"));
+}
+
+}  // namespace
+}  // namespace zel::e2e
+
+namespace zel::e2e {
+namespace {
+
+TEST_F(DesktopProgramTest, ScreenshotsAreRenderedWithoutADisplay) {
+  ProgramRun run = Desktop({"--machine", machine_, "--screenshots", Path("shots")});
+  EXPECT_EQ(run.status, 0) << run.err;
+  for (const char* name : {"drive-info-sata.png", "diagnostics.png", "utilities.png",
+                           "system-optimization.png", "system-info.png", "drive-info-nvme.png",
+                           "drive-info-other-maker.png", "popup-drive-details.png",
+                           "popup-smart-details.png", "diagnostics-self-test.png"}) {
+    std::string png = Read(std::string("shots/") + name);
+    EXPECT_EQ(png.substr(0, 8), std::string("\x89PNG\r\n\x1a\n", 8)) << name;
+  }
+  // The window was built by the normal start.
+  EXPECT_NE(Read("SSDZelvane.log").find("Exit CQuarn_SSDZelvDlg::OnInitDialog()"), std::string::npos);
+
+  ProgramRun missing = Desktop({"--machine", machine_, "--screenshots"});
+  EXPECT_EQ(missing.status, 2);
+  EXPECT_EQ(missing.err, "SSDZelvane: --screenshots needs a folder\n");
 }
 
 }  // namespace
