@@ -7,6 +7,7 @@
 #include <cstdlib>
 
 #include "platform/errors.h"
+#include "platform/host/host_file_calls.h"
 #include "platform/linux/linux_machine.h"
 #include "platform/text.h"
 
@@ -90,6 +91,8 @@ class LinuxSystem final : public System {
     if (n <= 0) return std::string();
     return std::string(buf, static_cast<size_t>(n));
   }
+
+  std::string GetLogFolder() override { return hostfs::DefaultLogFolder(); }
 
   uint16_t GetUserDefaultUILanguage() override {
     for (const char* name : {"LC_ALL", "LC_MESSAGES", "LANG"}) {
