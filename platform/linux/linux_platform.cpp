@@ -157,14 +157,17 @@ std::vector<DiskSurveyEntry> SurveyDisks(const LinuxPlatformOptions& options) {
   return out;
 }
 
-std::vector<std::string> SurveyReport(const std::vector<DiskSurveyEntry>& survey) {
+std::vector<std::string> SurveyReport(const std::vector<DiskSurveyEntry>& survey,
+                                      const std::string& traceLogPath) {
+  const std::string traceLog =
+      traceLogPath.empty() ? std::string("the trace log") : "the trace log " + traceLogPath;
   std::vector<std::string> lines;
   std::vector<std::string> virtualNames;
   for (const DiskSurveyEntry& e : survey) {
     if (e.number >= 0) {
       lines.push_back(e.devNode + " (disk " + std::to_string(e.number) + "): " +
-                      (e.usable ? "it can be sent commands, but did not answer as a SATA or NVMe drive "
-                                  "(the trace log has each request)"
+                      (e.usable ? "it can be sent commands, but did not answer as a SATA or NVMe drive (" +
+                                      traceLog + " has each request)"
                                 : e.reason));
     } else if (e.kind == "virtual" || e.kind == "hidden") {
       virtualNames.push_back(e.name);
