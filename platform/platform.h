@@ -13,6 +13,7 @@
 
 #include "platform/device_io.h"
 #include "platform/device_tree.h"
+#include "platform/disk_use.h"
 #include "platform/errors.h"
 #include "platform/files.h"
 #include "platform/processes.h"
@@ -34,6 +35,7 @@ class Platform {
   virtual Processes& Procs() = 0;
   virtual platform::Files& Files() = 0;
   virtual WindowMessages& Windows() = 0;
+  virtual DiskUses& Uses() = 0;
 };
 
 // The calling thread's platform: the one pinned on the thread, else the

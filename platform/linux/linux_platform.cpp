@@ -28,7 +28,8 @@ class LinuxPlatform final : public Platform {
             machine_->Files())),
         processes_(MakeLinuxProcesses(machine_)),
         files_(MakeLinuxFiles(machine_)),
-        windows_(MakeLinuxWindows()) {}
+        windows_(MakeLinuxWindows()),
+        uses_(MakeLinuxDiskUses(machine_)) {}
 
   DeviceIo& Devices() override { return *devices_; }
   System& Sys() override { return *system_; }
@@ -38,6 +39,7 @@ class LinuxPlatform final : public Platform {
   Processes& Procs() override { return *processes_; }
   platform::Files& Files() override { return *files_; }
   WindowMessages& Windows() override { return *windows_; }
+  DiskUses& Uses() override { return *uses_; }
   const LinuxPlatformOptions& Options() const { return machine_->Options(); }
 
  private:
@@ -50,6 +52,7 @@ class LinuxPlatform final : public Platform {
   std::unique_ptr<Processes> processes_;
   std::unique_ptr<platform::Files> files_;
   std::unique_ptr<WindowMessages> windows_;
+  std::unique_ptr<DiskUses> uses_;
 };
 
 const char* BusOf(const LinuxDisk& d) { return d.bus == DiskBus::Nvme ? "nvme" : d.BusName(); }

@@ -27,6 +27,7 @@ struct SimMachine::Components {
   std::unique_ptr<Processes> processes;
   std::unique_ptr<SimFiles> files;
   std::unique_ptr<WindowMessages> windows;
+  std::unique_ptr<DiskUses> uses;
 };
 
 namespace {
@@ -460,6 +461,7 @@ SimMachine::SimMachine(const Json& root) : root_(root), parts_(std::make_unique<
   SimProcessesAndWindows procs = MakeSimProcesses(*this);
   parts_->processes = std::move(procs.processes);
   parts_->windows = std::move(procs.windows);
+  parts_->uses = MakeSimDiskUses(*this);
 }
 
 SimMachine::~SimMachine() = default;
@@ -581,6 +583,7 @@ Processes& SimMachine::Procs() { return *parts_->processes; }
 platform::Files& SimMachine::Files() { return *parts_->files; }
 SimFiles& SimMachine::FileSystem() { return *parts_->files; }
 WindowMessages& SimMachine::Windows() { return *parts_->windows; }
+DiskUses& SimMachine::Uses() { return *parts_->uses; }
 
 SimDrive* SimMachine::DriveByIndex(int32_t index) const {
   auto it = drivesByIndex_.find(index);

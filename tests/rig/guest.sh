@@ -77,6 +77,17 @@ if [ -x $F/zelvane ]; then
   section smartctl-selftest; smartctl -l selftest -j /dev/sda; end
   program zelvane-selftest-1 $F/zelvane --json selftest 1
   section sda-sector0; dd if=/dev/sda bs=512 count=1 2>/dev/null | od -An -v -tx1; end
+  # Security erase checks (last: they unmount the FAT volume). The erase of
+  # the SATA disk must refuse at the partition check while its volume is
+  # mounted, then, unmounted, at the security feature set QEMU's disk does
+  # not have; the trace log shows what the runs sent.
+  if [ -b /dev/sda ]; then
+    program zelvane-erase-mounted $F/zelvane --json erase 0 --confirm-serial none
+    section zelvane-erase-mounted-log; tr -d '\r' < $F/zelvane.log; end
+    umount /mnt/d
+    program zelvane-erase-unmounted $F/zelvane --json erase 0 --confirm-serial none
+    section zelvane-erase-unmounted-log; tr -d '\r' < $F/zelvane.log; end
+  fi
 fi
 
 if [ -x $F/SSDZelvane ]; then
