@@ -247,6 +247,12 @@ int32_t CQuarn_SSDZelvDlg::UpdateDrivesInfo() {
 
 int CQuarn_SSDZelvApp::InitInstance(AppState& state, const std::vector<std::string>& args,
                                      StartupHost& host) {
+  // The desktop program's run owns its trace log (the previous run's goes at
+  // the first line); a first line says where the log is when it is not
+  // beside the program.
+  TraceLogOptions log;
+  log.announcePath = TraceLogOptions::Announce::WhenElsewhere;
+  SetTraceLogOptions(log);
   SetLogLevel(1);
   // A second instance ends here, before it writes any line: its first line
   // would empty the trace log of the instance that runs.
@@ -255,8 +261,9 @@ int CQuarn_SSDZelvApp::InitInstance(AppState& state, const std::vector<std::stri
   // The common controls and the framework's settings key (kFrameworkSettingsKey)
   // belong to the window toolkit, which sets them up when it builds the window.
   CQuarn_SSDZelvDlg dialog(state, host);
-  if (!dialog.InitBeforeWindow(args)) return dialog.ExitStatus();
-  return host.RunMainWindow(dialog);
+  int status = dialog.InitBeforeWindow(args) ? host.RunMainWindow(dialog) : dialog.ExitStatus();
+  CloseLogFiles();
+  return status;
 }
 
 }  // namespace zel

@@ -26,6 +26,8 @@ bool ParseDiskNumber(const Context& ctx, const std::string& text, int* number) {
 
 namespace {
 
+constexpr uint64_t kTraceLogCapBytes = 1u << 20;
+
 void Usage(std::FILE* to) {
   std::fprintf(to,
                "usage: zelvane [--machine FILE|demo] [--json] COMMAND [ARGUMENTS]\n\n"
@@ -78,8 +80,17 @@ int main(int argc, char** argv) {
   ctx.machine = machine.description;
   ctx.simulated = machine.simulated;
   zel::platform::ScopedPlatform installed(machine.platform);
-  // The trace log goes beside the program (zelvane.log), as for the desktop
-  // program; a folder that cannot be written just gets no log.
+  // The trace log goes beside the program (zelvane.log), else to the
+  // machine's log folder. Several zelvane runs may go on at once (scripts, the
+  // monitor), so they share the file: each appends, and the file is kept to
+  // about a mebibyte with one earlier generation (zelvane.log.1).
+  zel::TraceLogOptions log;
+  log.sharedByRuns = true;
+  log.capBytes = kTraceLogCapBytes;
+  log.announcePath = zel::TraceLogOptions::Announce::Always;
+  zel::SetTraceLogOptions(log);
   zel::SetLogLevel(1);
-  return command->run(ctx);
+  int status = command->run(ctx);
+  zel::CloseLogFiles();
+  return status;
 }

@@ -5,6 +5,7 @@
 
 #include "device/ata_command.h"
 #include "health/smart_health.h"
+#include "log/log.h"
 
 #include "app/launch/machine_choice.h"
 
@@ -81,7 +82,10 @@ void ExplainNoUsableDrive(const Context& ctx) {
         "no usable drive: no SATA or NVMe drive answered its identity and health requests "
         "(USB disks are never used; a SATA controller may need an AHCI driver)");
   // On the real machine the backend says what became of each block device.
-  for (const std::string& line : UnusableDriveReasons()) std::fprintf(ctx.err, "  %s\n", line.c_str());
+  const std::string traceLog = LogFilePath(LogWriter::Trace);
+  for (const std::string& line : UnusableDriveReasonsNamingLog(traceLog))
+    std::fprintf(ctx.err, "  %s\n", line.c_str());
+  if (!traceLog.empty()) std::fprintf(ctx.err, "  each request is in the trace log %s\n", traceLog.c_str());
 }
 
 const PhysicalDriveRecord* FindDisk(const Context& ctx, const PhysicalDriveTable& table, int disk) {

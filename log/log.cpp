@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <mutex>
 
-#include "platform/file_util.h"
+#include "log/log_file.h"
 #include "platform/format.h"
 #include "platform/platform.h"
 #include "platform/text.h"
@@ -29,7 +29,7 @@ struct WriterState {
   WriterState(const char* s, bool t) : suffix(s), timed(t) {}
   const char* suffix;  // appended to the program path without its extension
   bool timed;
-  std::string path;
+  logfile::LogFile file;
   bool firstCallPending = true;
   bool timeBaseTaken = false;
   uint32_t timeBase = 0;
@@ -37,6 +37,8 @@ struct WriterState {
 
 // One lock for all writers: two threads logging at once never lose a line.
 std::mutex g_writersMutex;
+TraceLogOptions g_traceOptions;
+bool g_traceAnnounced = false;
 WriterState g_writers[] = {
     {".log", true},
     {"", false},  // the report writer builds its name from the tag
@@ -72,6 +74,20 @@ class KeepLastError {
   uint32_t saved_;
 };
 
+// Text mode of the platform: each "\n" goes out as CR LF, each character in
+// the code page of the current locale; a character that does not convert ends
+// the line's output there.
+std::string EncodeLine(const std::string& line) {
+  std::string encoded = ToLocaleMultibyte(line);
+  std::string bytes;
+  bytes.reserve(encoded.size() + 8);
+  for (char c : encoded) {
+    if (c == '\n') bytes += '\r';
+    bytes += c;
+  }
+  return bytes;
+}
+
 void WriteLine(LogWriter which, std::string_view tag, std::string_view text) {
   KeepLastError keep;
   std::lock_guard<std::mutex> lock(g_writersMutex);
@@ -84,12 +100,16 @@ void WriteLine(LogWriter which, std::string_view tag, std::string_view text) {
 
   if (w.firstCallPending) {
     std::string base = ProgramPathWithoutExtension();
-    if (which == LogWriter::DvtReport) {
-      w.path = base + "_DVT_fail_" + std::string(tag) + ".log";
-    } else {
-      w.path = base + w.suffix;
-    }
-    platform::Current().Files().DeleteFileW(w.path);  // no old file, or a locked one: ignored
+    std::string path = which == LogWriter::DvtReport
+                           ? base + "_DVT_fail_" + std::string(tag) + ".log"
+                           : base + w.suffix;
+    // Only the trace log moves to the machine's log folder when the program's
+    // folder cannot be written; the verification files are results the user
+    // asked for beside the program, and their absence is reported there.
+    const bool trace = which == LogWriter::Trace;
+    const bool shared = trace && g_traceOptions.sharedByRuns;
+    w.file.Begin(std::move(path), shared ? logfile::Sharing::Shared : logfile::Sharing::OwnRun,
+                 shared ? g_traceOptions.capBytes : 0, trace);
     w.firstCallPending = false;
     if (which == LogWriter::Trace) g_traceStarted.store(true);
   }
@@ -97,28 +117,31 @@ void WriteLine(LogWriter which, std::string_view tag, std::string_view text) {
   // Nothing is formatted for a writer that is switched off.
   if (g_level.load() == 0) return;
 
-  std::string line;
-  if (w.timed) {
-    int32_t elapsed = static_cast<int32_t>(now - w.timeBase);
-    line = Format("%08d ", elapsed);
-  }
-  line.append(text);
-  line += '\n';
-  line = TruncateUtf16(line, kMaxLineUnits);
+  std::string timeField;
+  if (w.timed) timeField = Format("%08d ", static_cast<int32_t>(now - w.timeBase));
+  // The text is cut so that the line, with its line end, holds at most the
+  // formatter's limit: a long line still ends, and the next one starts on a
+  // line of its own.
+  auto formatLine = [&timeField](std::string_view lineText) {
+    return TruncateUtf16(timeField + std::string(lineText), kMaxLineUnits - 1) + "\n";
+  };
 
-  // Text mode of the platform: each "\n" goes out as CR LF, each character in
-  // the code page of the current locale; a character that does not convert
-  // ends the line's output there.
-  std::string encoded = ToLocaleMultibyte(line);
   std::string bytes;
-  bytes.reserve(encoded.size() + 8);
-  for (char c : encoded) {
-    if (c == '\n') bytes += '\r';
-    bytes += c;
+  using Announce = TraceLogOptions::Announce;
+  if (which == LogWriter::Trace && g_traceOptions.announcePath != Announce::Never && !g_traceAnnounced &&
+      w.file.EnsureOpen() &&
+      (g_traceOptions.announcePath == Announce::Always || !w.file.UnwritableFolder().empty())) {
+    // The run's first line says where its log is, so a user who finds the
+    // log elsewhere than beside the program knows why.
+    std::string where = "Trace log: " + w.file.Path();
+    if (!w.file.UnwritableFolder().empty())
+      where += " (" + w.file.UnwritableFolder() + " cannot be written)";
+    bytes = EncodeLine(formatLine(where));
+    g_traceAnnounced = true;
   }
-  // Opened, appended and closed per line; a folder that cannot be written
-  // drops the line.
-  platform::AppendToFile(platform::Current().Files(), w.path, bytes, nullptr);
+  bytes += EncodeLine(formatLine(text));
+  // One write per line; a file that cannot be opened drops the line.
+  w.file.Append(bytes);
 }
 
 }  // namespace
@@ -162,13 +185,27 @@ void LogExit(const char* qualifiedName) {
 
 std::string LogFilePath(LogWriter writer) {
   std::lock_guard<std::mutex> lock(g_writersMutex);
-  return State(writer).path;
+  return State(writer).file.Path();
+}
+
+void SetTraceLogOptions(const TraceLogOptions& options) {
+  std::lock_guard<std::mutex> lock(g_writersMutex);
+  g_traceOptions = options;
+}
+
+void CloseLogFiles() {
+  KeepLastError keep;
+  std::lock_guard<std::mutex> lock(g_writersMutex);
+  for (WriterState& w : g_writers) w.file.Close();
 }
 
 void ResetLogForNewRun() {
+  KeepLastError keep;
   std::lock_guard<std::mutex> lock(g_writersMutex);
+  g_traceOptions = TraceLogOptions{};
+  g_traceAnnounced = false;
   for (WriterState& w : g_writers) {
-    w.path.clear();
+    w.file.Reset();
     w.firstCallPending = true;
     w.timeBaseTaken = false;
     w.timeBase = 0;

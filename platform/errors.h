@@ -27,6 +27,7 @@ inline constexpr uint32_t ERROR_WRITE_FAULT = 29;
 inline constexpr uint32_t ERROR_READ_FAULT = 30;
 inline constexpr uint32_t ERROR_GEN_FAILURE = 31;
 inline constexpr uint32_t ERROR_SHARING_VIOLATION = 32;
+inline constexpr uint32_t ERROR_LOCK_VIOLATION = 33;
 inline constexpr uint32_t ERROR_HANDLE_EOF = 38;
 inline constexpr uint32_t ERROR_NOT_SUPPORTED = 50;
 inline constexpr uint32_t ERROR_FILE_EXISTS = 80;

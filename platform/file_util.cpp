@@ -57,8 +57,10 @@ char UpperAscii(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a
 
 bool ReadWholeFile(Files& files, const std::string& path, std::string* bytes, uint32_t* error,
                    bool* opened) {
-  FileHandle h(files, files.CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING,
-                                        FILE_ATTRIBUTE_NORMAL));
+  // Writers are shared: a log another handle keeps open for appending is
+  // read as far as it is written.
+  FileHandle h(files, files.CreateFileW(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                        OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL));
   if (opened) *opened = h.Valid();
   if (!h.Valid()) return Fail(error);
   uint64_t size = 0;

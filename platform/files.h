@@ -22,6 +22,10 @@ inline constexpr uint32_t TRUNCATE_EXISTING = 5;
 inline constexpr uint32_t FILE_APPEND_DATA = 0x4;
 inline constexpr uint32_t FILE_SHARE_DELETE = 0x4;
 
+// LockFileEx flags: without LOCKFILE_EXCLUSIVE_LOCK the lock is shared.
+inline constexpr uint32_t LOCKFILE_FAIL_IMMEDIATELY = 0x1;
+inline constexpr uint32_t LOCKFILE_EXCLUSIVE_LOCK = 0x2;
+
 // File attribute bits.
 inline constexpr uint32_t FILE_ATTRIBUTE_READONLY = 0x1;
 inline constexpr uint32_t FILE_ATTRIBUTE_HIDDEN = 0x2;
@@ -131,6 +135,13 @@ class Files {
   // with ERROR_NOT_SAME_DEVICE.
   virtual bool MoveFileExW(const std::string& existingPath, const std::string& newPath,
                            uint32_t flags) = 0;
+  // Locks the whole file against the locks of other handles, in this and in
+  // other processes: shared locks go together, an exclusive one stands alone.
+  // Waits for a conflicting lock to go unless LOCKFILE_FAIL_IMMEDIATELY asks
+  // to fail at once (ERROR_LOCK_VIOLATION). A handle holds one lock at a
+  // time; unlock before taking another. Closing the handle unlocks it.
+  virtual bool LockFileEx(HANDLE file, uint32_t flags) = 0;
+  virtual bool UnlockFileEx(HANDLE file) = 0;
 };
 
 }  // namespace zel::platform

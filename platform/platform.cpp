@@ -70,6 +70,7 @@ class NullPlatform final : public Platform,
   }
   std::string GetModuleFileName() override { return std::string(); }
   uint16_t GetUserDefaultUILanguage() override { return 1033; }
+  std::string GetLogFolder() override { return std::string(); }
 
   HDEVINFO SetupDiGetClassDevsW(const GUID&, uint32_t) override {
     SetLastError(ERROR_NOT_SUPPORTED);
@@ -200,6 +201,8 @@ class NullPlatform final : public Platform,
   bool MoveFileExW(const std::string&, const std::string&, uint32_t) override {
     return FailWith(ERROR_PATH_NOT_FOUND);
   }
+  bool LockFileEx(HANDLE, uint32_t) override { return FailWith(ERROR_INVALID_HANDLE); }
+  bool UnlockFileEx(HANDLE) override { return FailWith(ERROR_INVALID_HANDLE); }
  private:
   // No window can be shown, so none is found and nothing is posted.
   TitledWindows windows_{std::function<NamedObjects&()>()};

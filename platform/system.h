@@ -53,6 +53,10 @@ class System {
 
   // The user's user-interface language identifier (GetUserDefaultUILanguage).
   virtual uint16_t GetUserDefaultUILanguage() = 0;
+
+  // The folder for the programs' logs when the program's own folder cannot
+  // be written (it may not exist yet); empty when the machine has none.
+  virtual std::string GetLogFolder() = 0;
 };
 
 // Converts milliseconds since 1970 to calendar fields (UTC).

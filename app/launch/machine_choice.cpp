@@ -75,11 +75,15 @@ MachineChoice ChooseMachine(std::vector<std::string>& args) {
 #endif
 }
 
-std::vector<std::string> UnusableDriveReasons() {
+std::vector<std::string> UnusableDriveReasons() { return UnusableDriveReasonsNamingLog({}); }
+
+std::vector<std::string> UnusableDriveReasonsNamingLog(const std::string& traceLogPath) {
 #ifdef ZEL_HAVE_LINUX_BACKEND
   if (const linuxbackend::LinuxPlatformOptions* options =
           linuxbackend::LinuxPlatformOptionsOf(platform::Current()))
-    return linuxbackend::SurveyReport(linuxbackend::SurveyDisks(*options));
+    return linuxbackend::SurveyReport(linuxbackend::SurveyDisks(*options), traceLogPath);
+#else
+  (void)traceLogPath;
 #endif
   return {};
 }

@@ -35,6 +35,8 @@ MachineChoice LoadSimulatedMachine(const std::string& fileOrDemo);
 // has (not root, a virtio disk, a USB disk, ...). Only the real machine
 // knows; on a simulated machine the list is empty.
 std::vector<std::string> UnusableDriveReasons();
+// The same, where the lines that point to the trace log name its path.
+std::vector<std::string> UnusableDriveReasonsNamingLog(const std::string& traceLogPath);
 
 // "--registry-out FILE" / "--registry-out=FILE": where a simulated machine's
 // registry is written when the program ends. Takes the option out of `args`

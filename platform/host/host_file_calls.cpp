@@ -2,6 +2,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
@@ -9,6 +10,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <cstdlib>
 
 #include "platform/errors.h"
 #include "platform/file_util.h"
@@ -96,6 +98,19 @@ bool FailOn(const std::string& path, int err) {
 }
 
 }  // namespace
+
+std::string DefaultLogFolder() {
+  std::string folder;
+  const char* dir = std::getenv("ZELVANE_STATE_DIR");
+  const char* state = std::getenv("XDG_STATE_HOME");
+  const char* home = std::getenv("HOME");
+  if (dir && *dir) folder = dir;
+  else if (::geteuid() == 0) folder = "/var/log/ssdzelvane";
+  else if (state && *state == '/') folder = std::string(state) + "/ssdzelvane";
+  else if (home && *home == '/') folder = std::string(home) + "/.local/state/ssdzelvane";
+  while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
+  return folder;
+}
 
 std::string HostPath(std::string path) {
   std::replace(path.begin(), path.end(), '\\', '/');
@@ -263,6 +278,36 @@ bool HostFileCalls::Flush(HANDLE h) {
   if (it == files_.end()) return FailWith(ERROR_INVALID_HANDLE);
   if (!Writes(it->second.access)) return FailWith(ERROR_ACCESS_DENIED);
   if (::fsync(it->second.fd) != 0 && errno != EINVAL) return FailWithErrno(errno);
+  return true;
+}
+
+bool HostFileCalls::Lock(HANDLE h, uint32_t flags) {
+  int fd;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    auto it = files_.find(h);
+    if (it == files_.end()) return FailWith(ERROR_INVALID_HANDLE);
+    fd = it->second.fd;
+  }
+  int op = (flags & LOCKFILE_EXCLUSIVE_LOCK) ? LOCK_EX : LOCK_SH;
+  if (flags & LOCKFILE_FAIL_IMMEDIATELY) op |= LOCK_NB;
+  // Waiting happens outside the handle table's lock, so other handles of
+  // this process go on meanwhile.
+  while (::flock(fd, op) != 0) {
+    if (errno == EINTR) continue;
+    if (errno == EWOULDBLOCK) return FailWith(ERROR_LOCK_VIOLATION);
+    return FailWithErrno(errno);
+  }
+  SetLastError(ERROR_SUCCESS);
+  return true;
+}
+
+bool HostFileCalls::Unlock(HANDLE h) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  auto it = files_.find(h);
+  if (it == files_.end()) return FailWith(ERROR_INVALID_HANDLE);
+  if (::flock(it->second.fd, LOCK_UN) != 0) return FailWithErrno(errno);
+  SetLastError(ERROR_SUCCESS);
   return true;
 }
 

@@ -41,6 +41,10 @@ class HostFileCalls {
   bool GetFileTime(platform::HANDLE h, platform::FILETIME* creation, platform::FILETIME* access,
                    platform::FILETIME* write);
   bool Flush(platform::HANDLE h);
+  // A whole-file lock (flock): LOCKFILE_EXCLUSIVE_LOCK and
+  // LOCKFILE_FAIL_IMMEDIATELY as the seam's LockFileEx takes them.
+  bool Lock(platform::HANDLE h, uint32_t flags);
+  bool Unlock(platform::HANDLE h);
   bool Close(platform::HANDLE h);
   // Whether a handle (of a file or of a listing) is one of these calls'.
   bool Owns(platform::HANDLE h) const;
@@ -80,6 +84,13 @@ class HostFileCalls {
   std::map<platform::HANDLE, OpenFile> files_;
   std::map<platform::HANDLE, std::vector<platform::WIN32_FIND_DATAW>> finds_;
 };
+
+// The folder for the programs' logs when a program's own folder cannot be
+// written: $ZELVANE_STATE_DIR when set (one folder for all of a test's or a
+// package's state); /var/log/ssdzelvane for root; else
+// $XDG_STATE_HOME/ssdzelvane (an absolute XDG_STATE_HOME only), else
+// ~/.local/state/ssdzelvane; empty when none of these can be named.
+std::string DefaultLogFolder();
 
 // This machine's path of a platform path: "\" becomes "/".
 std::string HostPath(std::string path);

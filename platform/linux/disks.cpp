@@ -277,7 +277,9 @@ std::string InterfacePathFor(const std::string& pnpDeviceId) {
   return "\\\\?\\" + ToLowerAscii(ReplaceAll(pnpDeviceId, "\\", "#")) + "#" + kDiskInterfaceClass;
 }
 
-DiskScan ScanDisks(const HostFiles& files) {
+DiskScan ScanDisks(const HostFiles& files) { return ScanDisks(files, files.List("/sys/block")); }
+
+DiskScan ScanDisks(const HostFiles& files, const std::vector<std::string>& blockNames) {
   DiskScan scan;
   struct Found {
     LinuxDisk disk;
@@ -286,7 +288,7 @@ DiskScan ScanDisks(const HostFiles& files) {
   };
   std::vector<Found> scsi, nvme;
 
-  for (const std::string& name : files.List("/sys/block")) {
+  for (const std::string& name : blockNames) {
     std::string block = "/sys/block/" + name;
     auto leave = [&](const char* kind, std::string reason) {
       scan.leftOut.push_back(LeftOutDevice{name, kind, std::move(reason)});

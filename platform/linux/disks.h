@@ -81,6 +81,8 @@ struct DiskScan {
 };
 
 DiskScan ScanDisks(const HostFiles& files);
+// The same, for the names /sys/block was just found to hold.
+DiskScan ScanDisks(const HostFiles& files, const std::vector<std::string>& blockNames);
 
 // Text as it appears in PnP identifiers: trimmed, upper case, blanks and
 // anything but letters, digits, "." and "-" as "_", at most `max` characters.

@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstddef>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -15,6 +16,8 @@
 namespace zel::linuxbackend {
 
 namespace {
+
+std::string ReadFirstLine(const std::string& path);
 
 std::string NormalRoot(std::string root) {
   while (root.size() > 1 && root.back() == '/') root.pop_back();
@@ -76,9 +79,27 @@ std::optional<std::string> HostFiles::Read(std::string_view machinePath) const {
 }
 
 std::string HostFiles::Attribute(std::string_view machinePath) const {
+  const bool keep = machinePath == "/proc/sys/kernel/osrelease" || machinePath == "/proc/sys/kernel/arch" ||
+                    machinePath == "/proc/sys/kernel/hostname";
+  if (keep) {
+    std::lock_guard<std::mutex> lock(kept_->mutex);
+    auto it = kept_->values.find(machinePath);
+    if (it != kept_->values.end()) return it->second;
+  }
+  std::string line = ReadFirstLine(Path(machinePath));
+  if (keep) {
+    std::lock_guard<std::mutex> lock(kept_->mutex);
+    kept_->values.emplace(std::string(machinePath), line);
+  }
+  return line;
+}
+
+namespace {
+
+std::string ReadFirstLine(const std::string& path) {
   // Only the first line is wanted: reading stops at the first read that has
   // it, which for a sysfs attribute is the first one (no read for the end).
-  int fd = ::open(Path(machinePath).c_str(), O_RDONLY | O_CLOEXEC);
+  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) return std::string();
   std::string text;
   char buf[4096];
@@ -101,6 +122,8 @@ std::string HostFiles::Attribute(std::string_view machinePath) const {
   return line;
 }
 
+}  // namespace
+
 bool HostFiles::Exists(std::string_view machinePath) const {
   struct stat st {};
   return ::stat(Path(machinePath).c_str(), &st) == 0;
@@ -113,13 +136,28 @@ bool HostFiles::IsDirectory(std::string_view machinePath) const {
 
 std::vector<std::string> HostFiles::List(std::string_view machinePath) const {
   std::vector<std::string> names;
-  DIR* dir = ::opendir(Path(machinePath).c_str());
-  if (!dir) return names;
-  while (struct dirent* e = ::readdir(dir)) {
-    std::string name = e->d_name;
-    if (name != "." && name != "..") names.push_back(name);
+  int fd = ::open(Path(machinePath).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return names;
+  // sysfs and procfs hand out entries until the buffer cannot take the
+  // next one, so a read that leaves room for the longest entry was the last
+  // (which saves the read that returns nothing); other file systems are read
+  // to their end.
+  const bool kernelFolder = machinePath.starts_with("/sys/") || machinePath.starts_with("/proc/");
+  constexpr size_t kLongestEntry = offsetof(struct dirent64, d_name) + NAME_MAX + 1;
+  alignas(struct dirent64) char buf[32768];
+  for (;;) {
+    ssize_t n = ::getdents64(fd, buf, sizeof buf);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    for (ssize_t at = 0; at < n;) {
+      const auto* e = reinterpret_cast<const struct dirent64*>(buf + at);
+      std::string name = e->d_name;
+      if (name != "." && name != "..") names.push_back(std::move(name));
+      at += e->d_reclen;
+    }
+    if (kernelFolder && sizeof buf - static_cast<size_t>(n) > kLongestEntry) break;
   }
-  ::closedir(dir);
+  ::close(fd);
   std::sort(names.begin(), names.end());
   return names;
 }

@@ -5,6 +5,9 @@
 // links behaves like the live one.
 #pragma once
 
+#include <map>
+#include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -24,11 +27,16 @@ class HostFiles {
   // The whole file, or nothing when it cannot be read.
   std::optional<std::string> Read(std::string_view machinePath) const;
   // The first line of a file without trailing blanks and line ends; empty
-  // when the file cannot be read (sysfs attributes are one line).
+  // when the file cannot be read (sysfs attributes are one line). The
+  // kernel's release and architecture, fixed for the boot, and the host
+  // name, which the platform's computer name also takes once, are read once
+  // for the object and its copies.
   std::string Attribute(std::string_view machinePath) const;
   bool Exists(std::string_view machinePath) const;
   bool IsDirectory(std::string_view machinePath) const;
-  // The names in a folder, sorted, without "." and "..".
+  // The names in a folder, sorted, without "." and "..". A listing of the
+  // kernel's own folders (/sys, /proc) ends at the first read that leaves
+  // room in the buffer, as they fill it as far as they can.
   std::vector<std::string> List(std::string_view machinePath) const;
   // The machine path with every symbolic link resolved, or nothing when it
   // does not exist or resolves outside the root.
@@ -41,7 +49,12 @@ class HostFiles {
   int WriteExisting(std::string_view machinePath, std::string_view text) const;
 
  private:
+  struct Kept {
+    std::mutex mutex;
+    std::map<std::string, std::string, std::less<>> values;
+  };
   std::string root_;
+  std::shared_ptr<Kept> kept_ = std::make_shared<Kept>();
 };
 
 // Helpers for machine paths.

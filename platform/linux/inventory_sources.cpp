@@ -315,7 +315,8 @@ std::optional<VolumePlacement> PlaceBlockDevice(const HostFiles& files, uint32_t
   if (!real) return std::nullopt;
   bool layered = false;
   std::string path = *real;
-  if (!files.Exists(path + "/partition") && !files.List(path + "/slaves").empty()) {
+  const std::string firstPartition = files.Attribute(path + "/partition");
+  if (firstPartition.empty() && !files.List(path + "/slaves").empty()) {
     std::set<std::string> leaves;
     Leaves(files, path, 0, &leaves);
     if (leaves.size() != 1) return std::nullopt;
@@ -324,8 +325,10 @@ std::optional<VolumePlacement> PlaceBlockDevice(const HostFiles& files, uint32_t
   }
   VolumePlacement p;
   p.extentKnown = !layered;
-  if (files.Exists(path + "/partition")) {
-    p.partition = static_cast<uint32_t>(std::strtoul(files.Attribute(path + "/partition").c_str(), nullptr, 10));
+  // A partition's folder has a "partition" attribute, never empty.
+  std::string partition = layered ? files.Attribute(path + "/partition") : firstPartition;
+  if (!partition.empty()) {
+    p.partition = static_cast<uint32_t>(std::strtoul(partition.c_str(), nullptr, 10));
     p.startBytes = Sectors(files, path + "/start");
     p.lengthBytes = Sectors(files, path + "/size");
     p.diskName = BaseName(DirName(path));

@@ -41,6 +41,8 @@ class LinuxFiles final : public platform::Files {
     return host_.GetFileTime(h, c, a, w);
   }
   bool FlushFileBuffers(HANDLE h) override { return host_.Flush(h); }
+  bool LockFileEx(HANDLE h, uint32_t flags) override { return host_.Lock(h, flags); }
+  bool UnlockFileEx(HANDLE h) override { return host_.Unlock(h); }
   bool CloseHandle(HANDLE h) override { return host_.Close(h); }
 
   uint32_t GetFileAttributesW(const std::string& path) override {

@@ -18,6 +18,8 @@
 
 namespace zel::linuxbackend {
 
+struct VolumeInfo;
+
 class LinuxMachine {
  public:
   explicit LinuxMachine(const LinuxPlatformOptions& options);
@@ -34,6 +36,10 @@ class LinuxMachine {
   // /sys/bus/pci/devices are the same).
   std::vector<StorageController> Controllers() const;
   void ForgetScans() const;
+  // The lettered volumes last listed, handed out again while the mount table
+  // and the disks they were placed on (`key`) are the same.
+  std::shared_ptr<const std::vector<VolumeInfo>> KeptVolumes(const std::string& key) const;
+  void KeepVolumes(std::string key, std::shared_ptr<const std::vector<VolumeInfo>> volumes) const;
   static constexpr std::chrono::milliseconds ScanLifetime{10000};
   // The path to open for a device node of the machine ("/dev/sda").
   std::string DevicePath(const std::string& node) const { return files_.Path(node); }
@@ -56,6 +62,8 @@ class LinuxMachine {
   mutable std::mutex scansMutex_;
   mutable Kept<DiskScan> disks_;
   mutable Kept<std::vector<StorageController>> controllers_;
+  mutable std::string volumesKey_;
+  mutable std::shared_ptr<const std::vector<VolumeInfo>> volumes_;
 };
 
 std::unique_ptr<platform::DeviceIo> MakeLinuxDevices(std::shared_ptr<LinuxMachine> machine);

@@ -77,24 +77,35 @@ T LinuxMachine::KeptOrFresh(Kept<T>& kept, const char* folder, Scan scan) const 
   auto now = std::chrono::steady_clock::now();
   std::lock_guard<std::mutex> lock(scansMutex_);
   if (kept.value && kept.names == names && now - kept.madeAt < ScanLifetime) return *kept.value;
-  kept.value = scan();
-  kept.names = std::move(names);
+  kept.value = scan(kept.names = names);
   kept.madeAt = now;
   return *kept.value;
 }
 
 DiskScan LinuxMachine::Disks() const {
-  return KeptOrFresh(disks_, "/sys/block", [this] { return ScanDisks(files_); });
+  return KeptOrFresh(disks_, "/sys/block", [this](const std::vector<std::string>& names) { return ScanDisks(files_, names); });
 }
 
 std::vector<StorageController> LinuxMachine::Controllers() const {
-  return KeptOrFresh(controllers_, "/sys/bus/pci/devices", [this] { return ScanControllers(files_); });
+  return KeptOrFresh(controllers_, "/sys/bus/pci/devices", [this](const std::vector<std::string>& names) { return ScanControllers(files_, names); });
 }
 
 void LinuxMachine::ForgetScans() const {
   std::lock_guard<std::mutex> lock(scansMutex_);
   disks_.value.reset();
   controllers_.value.reset();
+  volumes_.reset();
+}
+
+std::shared_ptr<const std::vector<VolumeInfo>> LinuxMachine::KeptVolumes(const std::string& key) const {
+  std::lock_guard<std::mutex> lock(scansMutex_);
+  return volumes_ && volumesKey_ == key ? volumes_ : nullptr;
+}
+
+void LinuxMachine::KeepVolumes(std::string key, std::shared_ptr<const std::vector<VolumeInfo>> volumes) const {
+  std::lock_guard<std::mutex> lock(scansMutex_);
+  volumesKey_ = std::move(key);
+  volumes_ = std::move(volumes);
 }
 
 LinuxMachine::LinuxMachine(const LinuxPlatformOptions& options)
@@ -169,14 +180,17 @@ std::vector<DiskSurveyEntry> SurveyDisks(const LinuxPlatformOptions& options) {
   return out;
 }
 
-std::vector<std::string> SurveyReport(const std::vector<DiskSurveyEntry>& survey) {
+std::vector<std::string> SurveyReport(const std::vector<DiskSurveyEntry>& survey,
+                                      const std::string& traceLogPath) {
+  const std::string traceLog =
+      traceLogPath.empty() ? std::string("the trace log") : "the trace log " + traceLogPath;
   std::vector<std::string> lines;
   std::vector<std::string> virtualNames;
   for (const DiskSurveyEntry& e : survey) {
     if (e.number >= 0) {
       lines.push_back(e.devNode + " (disk " + std::to_string(e.number) + "): " +
-                      (e.usable ? "it can be sent commands, but did not answer as a SATA or NVMe drive "
-                                  "(the trace log has each request)"
+                      (e.usable ? "it can be sent commands, but did not answer as a SATA or NVMe drive (" +
+                                      traceLog + " has each request)"
                                 : e.reason));
     } else if (e.kind == "virtual" || e.kind == "hidden") {
       virtualNames.push_back(e.name);

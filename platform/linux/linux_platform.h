@@ -55,7 +55,9 @@ std::vector<DiskSurveyEntry> SurveyDisks(const LinuxPlatformOptions& options);
 // be reached but did not answer as a SATA or NVMe drive) and per device left
 // out for a reason of its own ("/dev/vda: it is a virtio disk: ..."); virtual
 // devices (loop, RAM disks, device mapper) are summed up in one line. A
-// machine without block devices gets one line that says so.
-std::vector<std::string> SurveyReport(const std::vector<DiskSurveyEntry>& survey);
+// machine without block devices gets one line that says so. A disk that was
+// reached points to the trace log, by its path when `traceLogPath` is given.
+std::vector<std::string> SurveyReport(const std::vector<DiskSurveyEntry>& survey,
+                                      const std::string& traceLogPath = {});
 
 }  // namespace zel::linuxbackend

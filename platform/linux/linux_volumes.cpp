@@ -9,8 +9,15 @@ namespace zel::linuxbackend {
 
 std::vector<VolumeInfo> ListVolumes(const LinuxMachine& machine, const DiskScan& scan) {
   const HostFiles& files = machine.Files();
-  std::vector<MountEntry> mounts =
-      ParseMountInfo(files.Read("/proc/self/mountinfo").value_or(std::string()));
+  // The mount table and the disks' names and numbers decide the volumes, so
+  // while both are the same the last list is handed out again: one command
+  // asks for the volumes several times, and each list reads sysfs for
+  // every mounted device.
+  std::string mountInfo = files.Read("/proc/self/mountinfo").value_or(std::string());
+  std::string key = mountInfo;
+  for (const LinuxDisk& d : scan.disks) key += "\n" + d.name + " " + std::to_string(d.number);
+  if (auto kept = machine.KeptVolumes(key)) return *kept;
+  std::vector<MountEntry> mounts = ParseMountInfo(mountInfo);
   std::vector<VolumeInfo> out;
   for (const LetteredVolume& lv : AssignDriveLetters(mounts, IsVolumeDevice, files)) {
     VolumeInfo v;
@@ -26,6 +33,7 @@ std::vector<VolumeInfo> ListVolumes(const LinuxMachine& machine, const DiskScan&
     }
     out.push_back(std::move(v));
   }
+  machine.KeepVolumes(std::move(key), std::make_shared<const std::vector<VolumeInfo>>(out));
   return out;
 }
 

@@ -116,9 +116,15 @@ std::string PciAddressOf(std::string_view path) {
 std::optional<StorageController> ReadController(const HostFiles& files, const std::string& address) {
   std::string dir = "/sys/bus/pci/devices/" + address;
   if (!files.Exists(dir + "/class")) return std::nullopt;
+  return ReadController(files, address, HexAttribute(files, dir + "/class"));
+}
+
+std::optional<StorageController> ReadController(const HostFiles& files, const std::string& address,
+                                                uint32_t classCode) {
+  std::string dir = "/sys/bus/pci/devices/" + address;
   StorageController c;
   c.address = address;
-  c.classCode = HexAttribute(files, dir + "/class");
+  c.classCode = classCode;
   c.vendor = static_cast<uint16_t>(HexAttribute(files, dir + "/vendor"));
   c.device = static_cast<uint16_t>(HexAttribute(files, dir + "/device"));
   c.subsystemVendor = static_cast<uint16_t>(HexAttribute(files, dir + "/subsystem_vendor"));
@@ -150,11 +156,17 @@ std::optional<StorageController> ReadController(const HostFiles& files, const st
 }
 
 std::vector<StorageController> ScanControllers(const HostFiles& files) {
+  return ScanControllers(files, files.List("/sys/bus/pci/devices"));
+}
+
+std::vector<StorageController> ScanControllers(const HostFiles& files, const std::vector<std::string>& addresses) {
   std::vector<StorageController> out;
-  for (const std::string& address : files.List("/sys/bus/pci/devices")) {
+  for (const std::string& address : addresses) {
     if (!IsPciAddress(address)) continue;
-    if ((HexAttribute(files, "/sys/bus/pci/devices/" + address + "/class") >> 16) != 0x01) continue;
-    if (auto c = ReadController(files, address)) out.push_back(std::move(*c));
+    const std::string classPath = "/sys/bus/pci/devices/" + address + "/class";
+    const uint32_t classCode = HexAttribute(files, classPath);
+    if ((classCode >> 16) != 0x01) continue;
+    if (auto c = ReadController(files, address, classCode)) out.push_back(std::move(*c));
   }
   return out;
 }

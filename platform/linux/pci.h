@@ -50,8 +50,13 @@ std::string PciAddressOf(std::string_view sysfsDevicePath);
 
 // All mass-storage PCI functions, in PCI address order.
 std::vector<StorageController> ScanControllers(const HostFiles& files);
+// The same, for the names /sys/bus/pci/devices was just found to hold.
+std::vector<StorageController> ScanControllers(const HostFiles& files, const std::vector<std::string>& addresses);
 
 // One controller by address (read afresh), or nothing.
 std::optional<StorageController> ReadController(const HostFiles& files, const std::string& address);
+// The same, with the class code already read.
+std::optional<StorageController> ReadController(const HostFiles& files, const std::string& address,
+                                                uint32_t classCode);
 
 }  // namespace zel::linuxbackend

@@ -9,6 +9,7 @@
 #include <sstream>
 #include <thread>
 
+#include "platform/host/host_file_calls.h"
 #include "platform/sim/machine_limits.h"
 #include "platform/text.h"
 #include "platform/wire/storage.h"
@@ -356,6 +357,9 @@ class SimSystem final : public System {
   }
   std::string GetModuleFileName() override { return machine_.ProgramPath(); }
   uint16_t GetUserDefaultUILanguage() override { return uiLanguage_; }
+  // The log's fallback is a real folder of the user who runs the program, as
+  // on the real machine; a machine file cannot move it.
+  std::string GetLogFolder() override { return hostfs::DefaultLogFolder(); }
 
  private:
   SimMachine& machine_;

@@ -216,6 +216,22 @@ bool SimFilesImpl::FlushFileBuffers(HANDLE h) {
   return true;
 }
 
+bool SimFilesImpl::LockFileEx(HANDLE h, uint32_t flags) {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (Lookup(h)) return FailWith(ERROR_NOT_SUPPORTED);
+  }
+  return host_.Lock(h, flags);
+}
+
+bool SimFilesImpl::UnlockFileEx(HANDLE h) {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (Lookup(h)) return FailWith(ERROR_NOT_SUPPORTED);
+  }
+  return host_.Unlock(h);
+}
+
 bool SimFilesImpl::CloseHandle(HANDLE h) {
   std::lock_guard<std::mutex> lock(mutex_);
   if (open_.erase(h) != 0) return true;

@@ -58,6 +58,10 @@ class SimFilesImpl final : public SimFiles {
   bool GetFileTime(HANDLE h, FILETIME* creation, FILETIME* access, FILETIME* write) override;
   bool FlushFileBuffers(HANDLE h) override;
   bool CloseHandle(HANDLE h) override;
+  // Locks reach the real folders only; a file of a virtual volume is not
+  // locked (ERROR_NOT_SUPPORTED).
+  bool LockFileEx(HANDLE h, uint32_t flags) override;
+  bool UnlockFileEx(HANDLE h) override;
 
   // Names, folders and listings (sim_files_names.cpp).
   uint32_t GetFileAttributesW(const std::string& path) override;

@@ -82,14 +82,20 @@ TEST_F(LogTest, ExtensionIsCutInTheFileNameOnly) {
   }
 }
 
-TEST_F(LogTest, LongLinesAreCutAtTheFormatterLimit) {
+TEST_F(LogTest, LongLinesAreCutAtTheFormatterLimitAndStillEnd) {
   SetLogLevel(1);
   LogTrace(std::string(2000, 'x'));
   LogTrace("next");
-  std::string text = test::ReadFile(Dir() + "/SSDZelvane.log");
-  // 1,024 characters: the time field, the blank and 1,015 characters of
-  // text; the line end is lost and the next line continues on the same line.
-  EXPECT_EQ(text, "00000000 " + std::string(1015, 'x') + "00000000 next\r\n");
+  // "\xE2\x82\xAC" is one UTF-16 unit, "\xF0\x9F\x98\x80" two: the cut counts
+  // units and never splits a pair.
+  LogTrace(std::string(1013, 'y') + "\xF0\x9F\x98\x80");
+  LogDvtReport("S", std::string(1030, 'z'));
+  // 1,024 characters with the line end: the time field, the blank, 1,014
+  // characters of text, then CR LF; the next line starts on its own.
+  EXPECT_EQ(test::ReadFile(Dir() + "/SSDZelvane.log"),
+            "00000000 " + std::string(1014, 'x') + "\r\n00000000 next\r\n" + "00000000 " +
+                std::string(1013, 'y') + "\r\n");
+  EXPECT_EQ(test::ReadFile(Dir() + "/SSDZelvane_DVT_fail_S.log"), std::string(1023, 'z') + "\r\n");
 }
 
 TEST_F(LogTest, EnterAndExitLines) {
@@ -137,6 +143,9 @@ TEST_F(LogTest, WritingALineLeavesTheCallersLastErrorAsItWas) {
     LogTrace("between the call and its error");
     EXPECT_EQ(platform::GetLastError(), platform::ERROR_SHARING_VIOLATION);
   }
+  // The folder is missing and so is the log folder the trace log falls back to.
+  test::ScopedEnv noLogFolder("ZELVANE_STATE_DIR", (Dir() + "/blocker/state").c_str());
+  test::WriteFile(Dir() + "/blocker", "a file where the log folder's parent would be");
   Machine().SetProgramPath(Dir() + "/no-such-folder/SSDZelvane.exe");
   ResetLogForNewRun();
   SetLogLevel(1);
