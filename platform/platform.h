@@ -18,6 +18,7 @@
 #include "platform/processes.h"
 #include "platform/registry.h"
 #include "platform/system.h"
+#include "platform/volume_trim.h"
 #include "platform/windows.h"
 #include "platform/wmi.h"
 
@@ -34,6 +35,9 @@ class Platform {
   virtual Processes& Procs() = 0;
   virtual platform::Files& Files() = 0;
   virtual WindowMessages& Windows() = 0;
+  // How freed space of a volume reaches its drive as TRIM. A platform that
+  // does not say refuses every request (no volume trims).
+  virtual platform::VolumeTrim& VolumeTrim();
 };
 
 // The calling thread's platform: the one pinned on the thread, else the

@@ -64,6 +64,7 @@ std::unique_ptr<platform::System> MakeLinuxSystem(std::shared_ptr<LinuxMachine> 
 std::unique_ptr<platform::Com> MakeLinuxCom(std::shared_ptr<LinuxMachine> machine);
 std::unique_ptr<platform::Processes> MakeLinuxProcesses(std::shared_ptr<LinuxMachine> machine);
 std::unique_ptr<platform::Files> MakeLinuxFiles(std::shared_ptr<LinuxMachine> machine);
+std::unique_ptr<platform::VolumeTrim> MakeLinuxVolumeTrim(std::shared_ptr<LinuxMachine> machine);
 std::unique_ptr<platform::WindowMessages> MakeLinuxWindows();
 
 // Capabilities of this process (from /proc/self/status) that the kernel

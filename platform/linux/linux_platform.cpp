@@ -28,7 +28,8 @@ class LinuxPlatform final : public Platform {
             machine_->Files())),
         processes_(MakeLinuxProcesses(machine_)),
         files_(MakeLinuxFiles(machine_)),
-        windows_(MakeLinuxWindows()) {}
+        windows_(MakeLinuxWindows()),
+        volumeTrim_(MakeLinuxVolumeTrim(machine_)) {}
 
   DeviceIo& Devices() override { return *devices_; }
   System& Sys() override { return *system_; }
@@ -38,6 +39,7 @@ class LinuxPlatform final : public Platform {
   Processes& Procs() override { return *processes_; }
   platform::Files& Files() override { return *files_; }
   WindowMessages& Windows() override { return *windows_; }
+  platform::VolumeTrim& VolumeTrim() override { return *volumeTrim_; }
   const LinuxPlatformOptions& Options() const { return machine_->Options(); }
 
  private:
@@ -50,6 +52,7 @@ class LinuxPlatform final : public Platform {
   std::unique_ptr<Processes> processes_;
   std::unique_ptr<platform::Files> files_;
   std::unique_ptr<WindowMessages> windows_;
+  std::unique_ptr<platform::VolumeTrim> volumeTrim_;
 };
 
 const char* BusOf(const LinuxDisk& d) { return d.bus == DiskBus::Nvme ? "nvme" : d.BusName(); }
@@ -89,7 +92,8 @@ LinuxMachine::LinuxMachine(const LinuxPlatformOptions& options)
     : options_(options), files_(options.root) {}
 
 const LinuxTransports& RealTransports() {
-  static const LinuxTransports real{SendAtaCommand, SendScsiCommand, SendNvmeAdmin};
+  static const LinuxTransports real{SendAtaCommand, SendScsiCommand, SendNvmeAdmin,
+                                    TrimMountedFileSystem};
   return real;
 }
 

@@ -92,6 +92,7 @@ class SimMachine final : public platform::Platform {
   // The machine's files with what its other components and tests ask of them.
   SimFiles& FileSystem();
   platform::WindowMessages& Windows() override;
+  platform::VolumeTrim& VolumeTrim() override;
 
   VirtualClock& Clock() { return *clock_; }
   const Json& Root() const { return root_; }
@@ -171,5 +172,6 @@ struct SimProcessesAndWindows {
   std::unique_ptr<platform::WindowMessages> windows;
 };
 SimProcessesAndWindows MakeSimProcesses(SimMachine& machine);
+std::unique_ptr<platform::VolumeTrim> MakeSimVolumeTrim(SimMachine& machine);
 
 }  // namespace zel::sim

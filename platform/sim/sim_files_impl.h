@@ -81,6 +81,7 @@ class SimFilesImpl final : public SimFiles {
   std::string GetFullPathNameW(const std::string& path) override;
   bool VolumeOf(char letter, VolumeState* state) const override;
   bool CreateSizedFile(const std::string& path, uint64_t size) override;
+  bool PlaceFile(const std::string& path, Placement* placement) override;
 
  private:
   enum class Where { Failed, Host, Volume };
