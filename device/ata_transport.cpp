@@ -155,6 +155,20 @@ uint32_t ATACommand::SendAtaCommandReturningStatus(uint32_t driveIndex, uint8_t 
   return result;
 }
 
+uint32_t ATACommand::SendAtaCommandWithStatus(uint32_t driveIndex, uint8_t command, uint8_t features,
+                                              uint8_t count, uint8_t* buffer, uint32_t length,
+                                              uint32_t ataFlags, uint8_t* status) {
+  AtaTaskFile regs = ata_detail::TaskFile(features, count, 0, 0, 0, 0, command);
+  ApplySmartSignature(regs);
+  Outcome outcome;
+  AtaTaskFile back;
+  uint32_t result = SendRegisterSet(
+      *this, [&] { return OpenPhysicalDrive(driveIndex); }, regs, buffer, length, ataFlags,
+      kTimeoutByIndex, &outcome, &back);
+  *status = back.Status();
+  return outcome == Outcome::OverLimit ? 0 : result;
+}
+
 uint32_t ATACommand::SendAtaCommandPhysicalDrive(const std::string& devicePath, uint8_t device,
                                                  uint8_t command, uint8_t features, uint8_t count,
                                                  uint8_t lbaLow, uint8_t lbaMid, uint8_t lbaHigh,
