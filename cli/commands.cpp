@@ -9,6 +9,8 @@ int RunDvt(Context& ctx);
 int RunReport(Context& ctx);
 int RunDecryptLog(Context& ctx);
 int RunSelfTest(Context& ctx);
+int RunTrim(Context& ctx);
+int RunSchedule(Context& ctx);
 
 const std::vector<Command>& Commands() {
   static const std::vector<Command> commands = {
@@ -20,6 +22,8 @@ const std::vector<Command>& Commands() {
       {"decrypt-log", "decrypt-log FILE          write Decrypted.log from a scrambled log",
        RunDecryptLog},
       {"selftest", "selftest N [--extended]   run the drive's self-test on disk N", RunSelfTest},
+      {"trim", "trim N [--list]           TRIM the free space of disk N's volumes", RunTrim},
+      {"schedule", "schedule N [--days D|--off] the scheduled TRIM of disk N", RunSchedule},
   };
   return commands;
 }
