@@ -5,6 +5,8 @@
 // interval; --off switches it off and keeps the interval shown. Only the
 // maker's drives have a schedule.
 // Exit 0 done, 2 could not run.
+#include <unistd.h>
+
 #include <string>
 #include <vector>
 
@@ -75,6 +77,11 @@ int RunSchedule(Context& ctx) {
   const PhysicalDriveRecord drive = *found;
 
   if (off || haveDays) {
+    // The tray program runs as root and reads root's store.
+    if (!ctx.simulated && ::geteuid() != 0) {
+      Error(ctx, "schedule: needs root to change the schedule (the tray program reads root's settings)");
+      return kExitCannotRun;
+    }
     if (!IsQuarnDrive(drive)) {
       LogTraceF("Not QUARN's product, not support scheduled trim:%s", drive.DevicePath.c_str());
       Error(ctx, "schedule: This is not an QUARN product!");

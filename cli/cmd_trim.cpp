@@ -143,6 +143,12 @@ int RunTrim(Context& ctx) {
     return kExitCannotRun;
   }
   if (list) return ListVolumes(ctx, disk, volumes);
+  // On the real machine the filler files, the TRIM request and the shared
+  // run state (the root's store, which the tray program reads) need root.
+  if (!ctx.simulated && ::geteuid() != 0) {
+    Error(ctx, "trim: needs root (the filler files, the TRIM request and the shared run state); nothing was changed");
+    return kExitCannotRun;
+  }
 
   // The run-state protocol, as the Run button keeps it.
   const int64_t now = NowSeconds();
