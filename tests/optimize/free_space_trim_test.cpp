@@ -169,3 +169,63 @@ TEST_F(FreeSpaceTrim, TheNamesAndCommandLineOfTheFillerFiles) {
 
 }  // namespace
 }  // namespace zel
+
+namespace zel {
+namespace {
+
+class DeleteDirectoryTest : public test::OptimizeFixture {
+ protected:
+  void Volume(const std::string& files, const std::string& faults = "[]") {
+    UseMachine(R"({"volumes": [{"letter": "C", "size": 107374182400, "free": 53687091200,
+                                "files": )" + files + R"(, "faults": )" + faults + "}]}");
+  }
+  bool Exists(const std::string& path) {
+    return platform::Current().Files().GetFileAttributesW(path) != platform::INVALID_FILE_ATTRIBUTES;
+  }
+};
+
+TEST_F(DeleteDirectoryTest, RemovesFilesAndSubfoldersButKeepsWhatBeginsWithADot) {
+  struct Case {
+    const char* what;
+    std::string files;
+    bool recursive;
+    uint32_t result;
+    bool folderStays;
+    const char* logged;
+  } cases[] = {
+      {"nothing there", "[]", true, 0, false, nullptr},
+      {"files and a read-only file in a subfolder",
+       R"([{"path": "t\\a.tmp", "size": 10}, {"path": "t\\s\\b.tmp", "size": 10, "attributes": ["readonly"]}])",
+       true, 0, false, nullptr},
+      {"a subfolder without the recursive flag", R"([{"path": "t\\a.tmp"}, {"path": "t\\s", "folder": true}])",
+       false, 0, true, nullptr},
+      {"a file that begins with a dot", R"([{"path": "t\\.hold"}])", true, 145, true,
+       "DeleteDirectory::RemoveDirectory(C:\\t) fail. Error code = 0x91"},
+      {"a dot file deep down", R"([{"path": "t\\s\\.hold"}])", true, 145, true,
+       "DeleteDirectory::DeleteDirectory fail. Error code = 0x91"},
+  };
+  for (const Case& c : cases) {
+    Volume(c.files);
+    EXPECT_EQ(DeleteDirectory("C:\\t", c.recursive), c.result) << c.what;
+    EXPECT_EQ(Exists("C:\\t"), c.folderStays) << c.what;
+    EXPECT_FALSE(Exists("C:\\t\\a.tmp")) << c.what;
+    if (c.logged) {
+      EXPECT_TRUE(Logged(c.logged)) << c.what;
+    }
+  }
+}
+
+TEST_F(DeleteDirectoryTest, FailedFileCallsAreLoggedWithTheirErrorAndTheRestGoesOn) {
+  Volume(R"([{"path": "t\\a.tmp"}, {"path": "t\\b.tmp"}])",
+         R"([{"call": "DeleteFileW", "path": "a.tmp", "error": 32},
+             {"call": "SetFileAttributesW", "path": "b.tmp", "error": 5}])");
+  // a.tmp stays, so the folder cannot be removed; b.tmp is still deleted.
+  EXPECT_EQ(DeleteDirectory("C:\\t", true), 145u);
+  EXPECT_TRUE(Logged("DeleteDirectory::DeleteFile fail. Error code = 0x20"));
+  EXPECT_TRUE(Logged("DeleteDirectory::SetFileAttributes fail. Error code = 0x5"));
+  EXPECT_TRUE(Exists("C:\\t\\a.tmp"));
+  EXPECT_FALSE(Exists("C:\\t\\b.tmp"));
+}
+
+}  // namespace
+}  // namespace zel
