@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
+#include <thread>
 #include <string>
 #include <vector>
 
@@ -12,6 +14,7 @@
 #include "optimize_fixture.h"
 #include "platform/format.h"
 #include "platform/platform.h"
+#include "platform/worker.h"
 
 namespace zel {
 namespace {
@@ -114,6 +117,41 @@ TEST_F(SsdOptimizeRun, TheWorkerDrivesThePageAndEndsTheRunState) {
   EXPECT_EQ(code.load(), 0);
   EXPECT_EQ(Stored(kStoredProductKey, "TrimInProgress"), (std::vector<uint8_t>{0, 0, 0, 0}));
   EXPECT_EQ(ReadQuarnQword(kQuarnProductKey, "TrimStartAt", 0), now);
+}
+
+TEST_F(SsdOptimizeRun, OnVersion51TheWorkerThreadRunsTheDirectTrimVariant) {
+  UseMachine(R"({"os": {"major": 5, "minor": 1, "build": 2600, "servicePack": "Service Pack 3"},
+                 "drives": [{"index": 0, "model": "QUARN KD785KK 4TB", "size": 4000787030016}],
+                 "volumes": [{"letter": "C", "disk": 0, "size": 107374182400, "free": 7516192768}]})");
+  ASSERT_EQ(StartSsdOptimize(0, 0, Drives(), Now()), 0);
+  // The page is driven from the worker's thread.
+  class LockedPage final : public SsdOptimizePage {
+   public:
+    void EnableRunButton(bool) override {}
+    void SetBusyState(int32_t s) override { busy.store(s); }
+    void ShowProgressBar(bool) override {}
+    void SetProgressRange(uint64_t, uint64_t hi) override { range.store(hi); }
+    void SetProgressPosition(uint64_t) override {}
+    void ShowStringMessage(int id) override { message.store(id); }
+    std::atomic<int32_t> busy{-1};
+    std::atomic<uint64_t> range{0};
+    std::atomic<int> message{0};
+  };
+  static LockedPage page;  // outlives the worker, as the program's page does
+  static std::atomic<int32_t> code{0};
+  SsdOptimizeRequest& request = platform::ProgramRequestBlock<SsdOptimizeRequest>();
+  request.DriveNumber = 0;
+  request.Page = &page;
+  code.store(kSsdOptimizationOperationCode);
+  ASSERT_TRUE(StartSsdOptimizeWorker(request, code));
+  // The worker's last act is its exit line.
+  for (int i = 0; i < 2000 && !Logged("Exit ATACommand::SsdOptimizeThreadProc_XP()"); ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  EXPECT_EQ(page.message.load(), 289);
+  EXPECT_EQ(page.busy.load(), 0);
+  EXPECT_EQ(code.load(), 0);
+  EXPECT_EQ(page.range.load(), 4u);  // two filler files, each counted twice
+  EXPECT_TRUE(Logged("Enter ATACommand::SsdOptimizeThreadProc_XP()"));
 }
 
 }  // namespace
