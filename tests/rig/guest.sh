@@ -77,6 +77,19 @@ if [ -x $F/zelvane ]; then
   section smartctl-selftest; smartctl -l selftest -j /dev/sda; end
   program zelvane-selftest-1 $F/zelvane --json selftest 1
   section sda-sector0; dd if=/dev/sda bs=512 count=1 2>/dev/null | od -An -v -tx1; end
+  # TRIM checks: the vfat volume is one whose free space is trimmed on
+  # request, as fstrim does it; with less than 5 GiB free a run fills
+  # nothing, and a second run is not refused, so the first ended its run
+  # state in the store. The schedule goes through the same store.
+  if [ -d /mnt/d ]; then
+    program zelvane-trim-list $F/zelvane --json trim 0 --list
+    section fstrim-d; fstrim -v /mnt/d 2>&1; echo "exit=$?"; end
+    program zelvane-trim-0 $F/zelvane --json trim 0
+    program zelvane-trim-again $F/zelvane --json trim 0
+    program zelvane-schedule-set $F/zelvane --json schedule 0 --days 14
+    program zelvane-schedule-show $F/zelvane --json schedule 0
+    section trim-store; grep -c -a -i triminprogress /var/lib/ssdzelvane/registry.sqlite3; end
+  fi
 fi
 
 if [ -x $F/SSDZelvane ]; then
