@@ -89,6 +89,19 @@ if [ -x $F/zelvane ]; then
     program zelvane-schedule-set $F/zelvane --json schedule 0 --days 14
     program zelvane-schedule-show $F/zelvane --json schedule 0
     section trim-store; grep -c -a -i triminprogress /var/lib/ssdzelvane/registry.sqlite3; end
+    # The platform's own TRIM request on that volume makes a deleted file's
+    # sectors read as zeros: a 4 MiB file of 'Z', the first whole MiB of the
+    # partition inside it found by reading, the file deleted, the request
+    # sent, then that MiB read back past the cache.
+    dd if=/dev/zero bs=1M count=4 2>/dev/null | tr '\000' 'Z' > /mnt/d/trimme.bin; sync
+    mib=; for i in $(seq 0 256); do
+      if dd if=/dev/sda1 bs=1M skip=$i count=1 2>/dev/null | grep -q ZZZZZZZZZZZZZZZZ; then mib=$((i + 1)); break; fi
+    done
+    section trim-file-before; echo "mib=$mib"; dd if=/dev/sda1 bs=1M skip=$mib count=1 2>/dev/null | od -An -v -tx1 | sort -u; end
+    rm /mnt/d/trimme.bin; sync
+    section volume-trim; $F/zel_rig_probe --volume-trim C:; echo "exit=$?"; end
+    sync; echo 3 > /proc/sys/vm/drop_caches
+    section trim-file-after; dd if=/dev/sda1 bs=1M skip=$mib count=1 2>/dev/null | od -An -v -tx1 | sort -u; end
   fi
 fi
 

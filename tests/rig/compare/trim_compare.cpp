@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "rig_sections.h"
 
@@ -50,6 +51,23 @@ TEST(RigTrim, TheScheduleIsStoredAndReadBack) {
   EXPECT_EQ(show.json["enabled"], true);
   EXPECT_EQ(show.json["days"], 14);
   EXPECT_EQ(show.json["intervalSeconds"], 1209600);
+}
+
+TEST(RigTrim, ThePlatformsTrimRequestMakesADeletedFilesSectorsReadAsZeros) {
+  // Before: the MiB inside the file holds only 'Z' (5A).
+  const std::string before = SectionText("trim-file-before");
+  ASSERT_NE(before.find("mib="), std::string::npos) << before;
+  std::vector<int> b = DumpBytes(before.substr(before.find('\n') + 1));
+  ASSERT_FALSE(b.empty()) << before;
+  for (int x : b) EXPECT_EQ(x, 0x5A) << before;
+  Json trim = Json::parse(SectionText("volume-trim").substr(0, SectionText("volume-trim").find('\n')));
+  EXPECT_EQ(trim["ok"], true) << trim.dump();
+  EXPECT_EQ(trim["requested"], true) << trim.dump();
+  EXPECT_GT(trim["bytesTrimmed"].get<uint64_t>(), 4u << 20) << trim.dump();
+  // After: zeros only (QEMU's DATA SET MANAGEMENT zeroes trimmed sectors).
+  std::vector<int> a = DumpBytes(SectionText("trim-file-after"));
+  ASSERT_FALSE(a.empty());
+  for (int x : a) EXPECT_EQ(x, 0) << SectionText("trim-file-after");
 }
 
 }  // namespace
