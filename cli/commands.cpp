@@ -9,6 +9,7 @@ int RunDvt(Context& ctx);
 int RunReport(Context& ctx);
 int RunDecryptLog(Context& ctx);
 int RunSelfTest(Context& ctx);
+int RunErase(Context& ctx);
 int RunTrim(Context& ctx);
 int RunSchedule(Context& ctx);
 
@@ -22,6 +23,8 @@ const std::vector<Command>& Commands() {
       {"decrypt-log", "decrypt-log FILE          write Decrypted.log from a scrambled log",
        RunDecryptLog},
       {"selftest", "selftest N [--extended]   run the drive's self-test on disk N", RunSelfTest},
+      {"erase", "erase N                   security erase of disk N (asks for its serial number)",
+       RunErase},
       {"trim", "trim N [--list]           TRIM the free space of disk N's volumes", RunTrim},
       {"schedule", "schedule N [--days D|--off] the scheduled TRIM of disk N", RunSchedule},
   };

@@ -53,11 +53,11 @@ class ATACommand {
                                          uint8_t count, uint8_t lbaLow, uint8_t lbaMid,
                                          uint8_t lbaHigh, uint32_t ataFlags, uint8_t* status);
   // By drive index, time-out 1000 s, with data; `*status` receives the
-  // status register the buffered form returns (0 when the form returns none),
-  // so a command the drive aborted is told from one it carried out.
-  uint32_t SendAtaCommandWithStatus(uint32_t driveIndex, uint8_t command, uint8_t features,
-                                    uint8_t count, uint8_t* buffer, uint32_t length,
-                                    uint32_t ataFlags, uint8_t* status);
+  // status register the buffered form returns (0 when the form returns
+  // none), since the request itself succeeds when the drive aborts.
+  uint32_t SendAtaCommandWithStatus(uint32_t driveIndex, uint8_t device, uint8_t command,
+                                    uint8_t features, uint8_t count, uint8_t* buffer,
+                                    uint32_t length, uint32_t ataFlags, uint8_t* status);
   // By interface path, time-out 2 s.
   uint32_t SendAtaCommandPhysicalDrive(const std::string& devicePath, uint8_t device,
                                        uint8_t command, uint8_t features, uint8_t count,

@@ -155,17 +155,18 @@ uint32_t ATACommand::SendAtaCommandReturningStatus(uint32_t driveIndex, uint8_t 
   return result;
 }
 
-uint32_t ATACommand::SendAtaCommandWithStatus(uint32_t driveIndex, uint8_t command, uint8_t features,
-                                              uint8_t count, uint8_t* buffer, uint32_t length,
-                                              uint32_t ataFlags, uint8_t* status) {
-  AtaTaskFile regs = ata_detail::TaskFile(features, count, 0, 0, 0, 0, command);
-  ApplySmartSignature(regs);
+uint32_t ATACommand::SendAtaCommandWithStatus(uint32_t driveIndex, uint8_t device, uint8_t command,
+                                              uint8_t features, uint8_t count, uint8_t* buffer,
+                                              uint32_t length, uint32_t ataFlags, uint8_t* status) {
+  AtaTaskFile regs = ata_detail::TaskFile(features, count, 0, 0, 0, device, command);
   Outcome outcome;
   AtaTaskFile back;
   uint32_t result = SendRegisterSet(
       *this, [&] { return OpenPhysicalDrive(driveIndex); }, regs, buffer, length, ataFlags,
       kTimeoutByIndex, &outcome, &back);
   *status = back.Status();
+  LogTraceF("Exit ATACommand::SendAtaCommandWithStatus(0x%X, 0x%X, 0x%X, 0x%X)::bRet:0x%X status:0x%X",
+            driveIndex, regs.Device, regs.Command, length, result, *status);
   return outcome == Outcome::OverLimit ? 0 : result;
 }
 

@@ -175,7 +175,7 @@ int DoTrim_XP(const std::vector<LbaExtent>& extents, uint32_t driveNumber, bool 
       // as much as one that never reached it.
       uint8_t status = 0;
       uint32_t sent = ata.SendAtaCommandWithStatus(
-          driveNumber, kDataSetManagement, kTrimBit, 1, block.data(), 512,
+          driveNumber, 0, kDataSetManagement, kTrimBit, 1, block.data(), 512,
           ATA_FLAGS_DATA_OUT | ATA_FLAGS_48BIT_COMMAND | ATA_FLAGS_USE_DMA, &status);
       if (!sent || (status & kStatusError)) {
         t.Line("SendAtaCommandPhysicalDrive fail\n");

@@ -11,6 +11,12 @@ namespace {
 
 thread_local uint32_t t_lastError = 0;
 
+// A machine without disks has no disk in use.
+class NoDiskUses final : public DiskUses {
+ public:
+  std::vector<DiskUse> UnletteredUses(int32_t) override { return {}; }
+};
+
 // The machine before any backend is installed: nothing exists, every request
 // fails with a platform error instead of crashing.
 class NullPlatform final : public Platform,
@@ -30,6 +36,7 @@ class NullPlatform final : public Platform,
   Processes& Procs() override { return *this; }
   platform::Files& Files() override { return *this; }
   WindowMessages& Windows() override { return windows_; }
+  DiskUses& Uses() override { return uses_; }
 
   HANDLE CreateFileW(const std::string&, uint32_t, uint32_t, uint32_t, uint32_t) override {
     SetLastError(ERROR_FILE_NOT_FOUND);
@@ -169,6 +176,7 @@ class NullPlatform final : public Platform,
  private:
   // No window can be shown, so none is found and nothing is posted.
   TitledWindows windows_{std::function<NamedObjects&()>()};
+  NoDiskUses uses_;
 };
 
 std::mutex g_mutex;

@@ -13,6 +13,7 @@
 
 #include "platform/device_io.h"
 #include "platform/device_tree.h"
+#include "platform/disk_use.h"
 #include "platform/errors.h"
 #include "platform/files.h"
 #include "platform/processes.h"
@@ -38,6 +39,7 @@ class Platform {
   // How freed space of a volume reaches its drive as TRIM. A platform that
   // does not say refuses every request (no volume trims).
   virtual platform::VolumeTrim& VolumeTrim();
+  virtual DiskUses& Uses() = 0;
 };
 
 // The calling thread's platform: the one pinned on the thread, else the

@@ -66,6 +66,7 @@ std::unique_ptr<platform::Processes> MakeLinuxProcesses(std::shared_ptr<LinuxMac
 std::unique_ptr<platform::Files> MakeLinuxFiles(std::shared_ptr<LinuxMachine> machine);
 std::unique_ptr<platform::VolumeTrim> MakeLinuxVolumeTrim(std::shared_ptr<LinuxMachine> machine);
 std::unique_ptr<platform::WindowMessages> MakeLinuxWindows();
+std::unique_ptr<platform::DiskUses> MakeLinuxDiskUses(std::shared_ptr<LinuxMachine> machine);
 
 // Capabilities of this process (from /proc/self/status) that the kernel
 // asks for pass-through commands.

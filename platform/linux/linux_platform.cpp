@@ -29,7 +29,8 @@ class LinuxPlatform final : public Platform {
         processes_(MakeLinuxProcesses(machine_)),
         files_(MakeLinuxFiles(machine_)),
         windows_(MakeLinuxWindows()),
-        volumeTrim_(MakeLinuxVolumeTrim(machine_)) {}
+        volumeTrim_(MakeLinuxVolumeTrim(machine_)),
+        uses_(MakeLinuxDiskUses(machine_)) {}
 
   DeviceIo& Devices() override { return *devices_; }
   System& Sys() override { return *system_; }
@@ -40,6 +41,7 @@ class LinuxPlatform final : public Platform {
   platform::Files& Files() override { return *files_; }
   WindowMessages& Windows() override { return *windows_; }
   platform::VolumeTrim& VolumeTrim() override { return *volumeTrim_; }
+  DiskUses& Uses() override { return *uses_; }
   const LinuxPlatformOptions& Options() const { return machine_->Options(); }
 
  private:
@@ -53,6 +55,7 @@ class LinuxPlatform final : public Platform {
   std::unique_ptr<platform::Files> files_;
   std::unique_ptr<WindowMessages> windows_;
   std::unique_ptr<platform::VolumeTrim> volumeTrim_;
+  std::unique_ptr<DiskUses> uses_;
 };
 
 const char* BusOf(const LinuxDisk& d) { return d.bus == DiskBus::Nvme ? "nvme" : d.BusName(); }

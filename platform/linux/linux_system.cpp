@@ -7,6 +7,7 @@
 #include <cstdlib>
 
 #include "platform/errors.h"
+#include "platform/linux/linux_devices.h"
 #include "platform/linux/linux_machine.h"
 #include "platform/text.h"
 
@@ -38,6 +39,8 @@ uint16_t LanguageOfLocale(std::string locale) {
 
 class LinuxSystem final : public System {
  public:
+  explicit LinuxSystem(std::shared_ptr<LinuxMachine> machine) : machine_(std::move(machine)) {}
+
   bool GetVersionExW(OSVERSIONINFOEXW* info) override {
     if (!info) {
       SetLastError(ERROR_INVALID_PARAMETER);
@@ -80,8 +83,15 @@ class LinuxSystem final : public System {
 
   std::optional<std::string> GetEnvironmentVariable(const std::string& name) override {
     const char* value = std::getenv(name.c_str());
-    if (!value) return std::nullopt;
-    return std::string(value);
+    if (value) return std::string(value);
+    // "SystemDrive" names the volume the system runs from: the letter of
+    // the lettered volume mounted at "/". A system whose "/" lies on no
+    // block device (a live system, an initramfs) has none.
+    if (ToLowerAscii(name) == "systemdrive" && machine_) {
+      for (const VolumeInfo& v : ListVolumes(*machine_, machine_->Disks()))
+        if (v.mountPoint == "/") return std::string(1, v.letter) + ":";
+    }
+    return std::nullopt;
   }
 
   std::string GetModuleFileName() override {
@@ -98,12 +108,15 @@ class LinuxSystem final : public System {
     }
     return 1033;
   }
+
+ private:
+  std::shared_ptr<LinuxMachine> machine_;
 };
 
 }  // namespace
 
-std::unique_ptr<System> MakeLinuxSystem(std::shared_ptr<LinuxMachine>) {
-  return std::make_unique<LinuxSystem>();
+std::unique_ptr<System> MakeLinuxSystem(std::shared_ptr<LinuxMachine> machine) {
+  return std::make_unique<LinuxSystem>(std::move(machine));
 }
 
 }  // namespace zel::linuxbackend

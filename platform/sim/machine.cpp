@@ -29,6 +29,7 @@ struct SimMachine::Components {
   std::unique_ptr<SimFiles> files;
   std::unique_ptr<WindowMessages> windows;
   std::unique_ptr<platform::VolumeTrim> volumeTrim;
+  std::unique_ptr<DiskUses> uses;
 };
 
 namespace {
@@ -519,6 +520,7 @@ SimMachine::SimMachine(const Json& root) : root_(root), parts_(std::make_unique<
   parts_->processes = std::move(procs.processes);
   parts_->windows = std::move(procs.windows);
   parts_->volumeTrim = MakeSimVolumeTrim(*this);
+  parts_->uses = MakeSimDiskUses(*this);
 }
 
 SimMachine::~SimMachine() = default;
@@ -641,6 +643,7 @@ platform::Files& SimMachine::Files() { return *parts_->files; }
 SimFiles& SimMachine::FileSystem() { return *parts_->files; }
 WindowMessages& SimMachine::Windows() { return *parts_->windows; }
 platform::VolumeTrim& SimMachine::VolumeTrim() { return *parts_->volumeTrim; }
+DiskUses& SimMachine::Uses() { return *parts_->uses; }
 
 SimDrive* SimMachine::DriveByIndex(int32_t index) const {
   auto it = drivesByIndex_.find(index);

@@ -93,6 +93,7 @@ class SimMachine final : public platform::Platform {
   SimFiles& FileSystem();
   platform::WindowMessages& Windows() override;
   platform::VolumeTrim& VolumeTrim() override;
+  platform::DiskUses& Uses() override;
 
   VirtualClock& Clock() { return *clock_; }
   const Json& Root() const { return root_; }
@@ -173,5 +174,6 @@ struct SimProcessesAndWindows {
 };
 SimProcessesAndWindows MakeSimProcesses(SimMachine& machine);
 std::unique_ptr<platform::VolumeTrim> MakeSimVolumeTrim(SimMachine& machine);
+std::unique_ptr<platform::DiskUses> MakeSimDiskUses(SimMachine& machine);
 
 }  // namespace zel::sim

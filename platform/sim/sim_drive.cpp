@@ -104,6 +104,34 @@ SimDrive::SimDrive(SimMachine& machine, const Json& entry, const std::string& wh
       faults_.push_back(fault);
     }
   }
+
+  if (entry.contains("inUse")) LoadInUse(entry["inUse"], where + ".inUse");
+}
+
+void SimDrive::LoadInUse(const Json& uses, const std::string& where) {
+  if (!uses.is_object()) throw FixtureError(where + ": expected an object");
+  CheckKeys(uses, {"swap", "mounts", "holders", "comment"}, where);
+  const std::pair<const char*, platform::DiskUseKind> kinds[] = {
+      {"swap", platform::DiskUseKind::Swap},
+      {"mounts", platform::DiskUseKind::Mount},
+      {"holders", platform::DiskUseKind::Holder}};
+  for (const auto& [key, kind] : kinds) {
+    if (!uses.contains(key)) continue;
+    const Json& list = uses[key];
+    const std::string at = where + "." + key;
+    if (!list.is_array()) throw FixtureError(at + ": expected a list of names");
+    if (list.size() > kMaxUsesPerKind)
+      throw FixtureError(at + ": at most " + std::to_string(kMaxUsesPerKind) + " names");
+    for (size_t i = 0; i < list.size(); ++i) {
+      const std::string item = at + "[" + std::to_string(i) + "]";
+      if (!list[i].is_string()) throw FixtureError(item + ": expected a name");
+      std::string name = list[i].get<std::string>();
+      if (name.empty() || name.size() > kMaxUseNameBytes)
+        throw FixtureError(item + ": expected a name of 1 to " + std::to_string(kMaxUseNameBytes) +
+                           " bytes");
+      inUse_.push_back({kind, std::move(name)});
+    }
+  }
 }
 
 bool SimDrive::Control(Request& request) {

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/disk_use.h"
 #include "platform/sim/json_util.h"
 
 namespace zel::sim {
@@ -94,6 +95,10 @@ class SimDrive {
   std::vector<RequestRecord> JournalCopy() const;
   void ClearJournal();
 
+  // What keeps the disk in use besides its lettered volumes ("inUse"), in
+  // the order swap, mounts, holders.
+  const std::vector<platform::DiskUse>& InUse() const { return inUse_; }
+
   // The JSON object the drive was made from (kinds read their own fields).
   const Json& Entry() const { return entry_; }
   const std::string& Where() const { return where_; }
@@ -118,6 +123,10 @@ class SimDrive {
   mutable std::mutex mutex_;
   std::vector<Fault> faults_;
   std::vector<RequestRecord> journal_;
+
+ private:
+  void LoadInUse(const Json& uses, const std::string& where);
+  std::vector<platform::DiskUse> inUse_;
 };
 
 // The largest disk number a machine file may give a drive ("index"): the
@@ -127,12 +136,15 @@ inline constexpr int64_t kMaxDiskNumber = 9999;
 // The most drives a machine may hold: discovery examines at most 80
 // device interfaces.
 inline constexpr size_t kMaxDrives = 80;
+// Limits of a drive's "inUse" lists: names per kind, and bytes per name.
+inline constexpr size_t kMaxUsesPerKind = 64;
+inline constexpr size_t kMaxUseNameBytes = 255;
 
 // Keys of the drive object that SimDrive itself reads; kinds add their own.
 inline constexpr std::initializer_list<const char*> kCommonDriveKeys = {
     "kind", "bus", "index", "interfacePath", "pnpDeviceId", "size", "scsiPort", "model",
     "serial", "firmware", "present", "sectors", "faults", "controller", "interfaceType", "inventory",
-    "comment"};
+    "comment", "inUse"};
 
 }  // namespace zel::sim
 

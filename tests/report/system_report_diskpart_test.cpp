@@ -46,6 +46,7 @@ class WatchedPlatform final : public platform::Platform {
   platform::Processes& Procs() override { return processes_; }
   platform::Files& Files() override { return machine_.Files(); }
   platform::WindowMessages& Windows() override { return machine_.Windows(); }
+  platform::DiskUses& Uses() override { return machine_.Uses(); }
   WatchedProcesses& Watched() { return processes_; }
 
  private:

@@ -103,6 +103,17 @@ if [ -x $F/zelvane ]; then
     sync; echo 3 > /proc/sys/vm/drop_caches
     section trim-file-after; dd if=/dev/sda1 bs=1M skip=$mib count=1 2>/dev/null | od -An -v -tx1 | sort -u; end
   fi
+  # Security erase checks (last: they unmount the FAT volume). The erase of
+  # the SATA disk must refuse at the partition check while its volume is
+  # mounted, then, unmounted, at the security feature set QEMU's disk does
+  # not have; the trace log shows what the runs sent.
+  if [ -b /dev/sda ]; then
+    program zelvane-erase-mounted $F/zelvane --json erase 0 --confirm-serial none
+    section zelvane-erase-mounted-log; tr -d '\r' < $F/zelvane.log; end
+    umount /mnt/d
+    program zelvane-erase-unmounted $F/zelvane --json erase 0 --confirm-serial none
+    section zelvane-erase-unmounted-log; tr -d '\r' < $F/zelvane.log; end
+  fi
 fi
 
 if [ -x $F/SSDZelvane ]; then
