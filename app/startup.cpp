@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "app/startup_sequence.h"
+#include "app/startup_trim_state.h"
 #include "app/strings.h"
 #include "device/ata_command.h"
 #include "log/log.h"
@@ -228,6 +229,9 @@ bool CQuarn_SSDZelvDlg::InitBeforeWindow(const std::vector<std::string>& args) {
     PostQuitMessage(RunDvtMode(values.Options.diskNumber, values.PhysicalDriveTable));
     return false;
   }
+
+  // The start-up checks, before the window is built.
+  CleanUpLeftoverTrimState(values);
   return true;
 }
 

@@ -15,6 +15,8 @@ int RunAlerts(Context& ctx);
 int RunService(Context& ctx);
 int RunMonitor(Context& ctx);
 int RunErase(Context& ctx);
+int RunTrim(Context& ctx);
+int RunSchedule(Context& ctx);
 
 const std::vector<Command>& Commands() {
   static const std::vector<Command> commands = {
@@ -33,6 +35,8 @@ const std::vector<Command>& Commands() {
       {"monitor", "monitor [--once] [--interval S]  watch the drives against the thresholds", RunMonitor},
       {"erase", "erase N                   security erase of disk N (asks for its serial number)",
        RunErase},
+      {"trim", "trim N [--list]           TRIM the free space of disk N's volumes", RunTrim},
+      {"schedule", "schedule N [--days D|--off] the scheduled TRIM of disk N", RunSchedule},
   };
   return commands;
 }

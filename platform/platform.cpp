@@ -306,4 +306,23 @@ Net& Platform::Net() {
   return none;
 }
 
+// The volume TRIM of a platform that has none: no file system turns freed
+// clusters into TRIM, and asking for it is refused.
+namespace {
+class NoVolumeTrim final : public VolumeTrim {
+ public:
+  bool TurnsFreedClustersIntoTrim(const std::string&) override { return false; }
+  bool TrimFreeSpace(const std::string&, FreeSpaceTrim* result) override {
+    if (result) *result = FreeSpaceTrim{};
+    SetLastError(ERROR_NOT_SUPPORTED);
+    return false;
+  }
+};
+}  // namespace
+
+VolumeTrim& Platform::VolumeTrim() {
+  static NoVolumeTrim none;
+  return none;
+}
+
 }  // namespace zel::platform

@@ -21,6 +21,7 @@
 #include "platform/registry.h"
 #include "platform/services.h"
 #include "platform/system.h"
+#include "platform/volume_trim.h"
 #include "platform/windows.h"
 #include "platform/wmi.h"
 
@@ -40,6 +41,9 @@ class Platform {
   // Sockets and HTTP; a platform without a network fails every call.
   virtual platform::Net& Net();
   virtual platform::Services& Services() = 0;
+  // How freed space of a volume reaches its drive as TRIM. A platform that
+  // does not say refuses every request (no volume trims).
+  virtual platform::VolumeTrim& VolumeTrim();
   virtual DiskUses& Uses() = 0;
 };
 

@@ -29,6 +29,7 @@ struct VolumeInfo {
   char letter = 0;
   std::string mountPoint;
   std::string fileSystem;  // the platform's name ("NTFS", "ext4")
+  std::string fsType;      // the kernel's name ("ntfs3", "vfat", "ext4")
   uint32_t major = 0, minor = 0;
   bool optical = false;    // on an optical drive (device type CD-ROM)
   int32_t diskNumber = -1; // the numbered disk it lies on, -1 for none

@@ -72,6 +72,7 @@ std::unique_ptr<platform::System> MakeLinuxSystem(std::shared_ptr<LinuxMachine> 
 std::unique_ptr<platform::Com> MakeLinuxCom(std::shared_ptr<LinuxMachine> machine);
 std::unique_ptr<platform::Processes> MakeLinuxProcesses(std::shared_ptr<LinuxMachine> machine);
 std::unique_ptr<platform::Files> MakeLinuxFiles(std::shared_ptr<LinuxMachine> machine);
+std::unique_ptr<platform::VolumeTrim> MakeLinuxVolumeTrim(std::shared_ptr<LinuxMachine> machine);
 std::unique_ptr<platform::WindowMessages> MakeLinuxWindows();
 std::unique_ptr<platform::DiskUses> MakeLinuxDiskUses(std::shared_ptr<LinuxMachine> machine);
 

@@ -34,6 +34,7 @@ class LinuxPlatform final : public Platform {
         windows_(MakeLinuxWindows()),
         net_(host::MakeHostNet(OpenAddressWithDesktop)),
         services_(MakeSystemdServices()),
+        volumeTrim_(MakeLinuxVolumeTrim(machine_)),
         uses_(MakeLinuxDiskUses(machine_)) {}
 
   DeviceIo& Devices() override { return *devices_; }
@@ -46,6 +47,7 @@ class LinuxPlatform final : public Platform {
   WindowMessages& Windows() override { return *windows_; }
   platform::Net& Net() override { return *net_; }
   platform::Services& Services() override { return *services_; }
+  platform::VolumeTrim& VolumeTrim() override { return *volumeTrim_; }
   DiskUses& Uses() override { return *uses_; }
   const LinuxPlatformOptions& Options() const { return machine_->Options(); }
 
@@ -61,6 +63,7 @@ class LinuxPlatform final : public Platform {
   std::unique_ptr<WindowMessages> windows_;
   std::unique_ptr<platform::Net> net_;
   std::unique_ptr<platform::Services> services_;
+  std::unique_ptr<platform::VolumeTrim> volumeTrim_;
   std::unique_ptr<DiskUses> uses_;
 };
 
@@ -112,7 +115,8 @@ LinuxMachine::LinuxMachine(const LinuxPlatformOptions& options)
     : options_(options), files_(options.root) {}
 
 const LinuxTransports& RealTransports() {
-  static const LinuxTransports real{SendAtaCommand, SendScsiCommand, SendNvmeAdmin};
+  static const LinuxTransports real{SendAtaCommand, SendScsiCommand, SendNvmeAdmin,
+                                    TrimMountedFileSystem};
   return real;
 }
 

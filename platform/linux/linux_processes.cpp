@@ -87,7 +87,8 @@ class LinuxProcesses final : public Processes {
 
  private:
   // "fsutil file createnew PATH SIZE": a file of SIZE bytes whose blocks are
-  // reserved on the volume, as the platform's tool makes it.
+  // reserved on the volume (fallocate), as the platform's tool makes it; no
+  // data is written. A file system that cannot reserve blocks refuses.
   bool CreateNew(const std::string& path, const std::string& sizeText, std::string* output) {
     if (sizeText.empty() || sizeText.find_first_not_of("0123456789") != std::string::npos ||
         sizeText.size() > 19) {
@@ -110,7 +111,10 @@ class LinuxProcesses final : public Processes {
     std::string real = machine_->DevicePath(file);
     int fd = ::open(real.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
     if (fd < 0) return FailWithErrno(errno);
-    int err = size ? ::posix_fallocate(fd, 0, static_cast<off_t>(size)) : 0;
+    // fallocate itself, never posix_fallocate: where the file system cannot
+    // reserve blocks the C library would write the file through instead, and
+    // a filler file must never be written with data.
+    int err = size && ::fallocate(fd, 0, 0, static_cast<off_t>(size)) != 0 ? errno : 0;
     ::close(fd);
     if (err != 0) {
       ::unlink(real.c_str());  // a file that did not get its size is not left behind

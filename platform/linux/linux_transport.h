@@ -28,7 +28,15 @@ struct LinuxTransports {
   std::function<NvmeAdminResult(int fd, const NvmeAdminCommand& command, uint8_t* data,
                                 uint32_t dataLength)>
       nvme;
+  // Same contract as TrimMountedFileSystem. Empty in a test's transports:
+  // asking a file system to trim is then refused.
+  std::function<int(int fd, uint64_t* bytesTrimmed)> fitrim;
 };
+
+// Asks the file system of the open folder `fd` to trim all of its free space
+// (FITRIM over the whole range, as fstrim does); `*bytesTrimmed` gets what
+// the file system reports. 0, or the errno of the refusal.
+int TrimMountedFileSystem(int fd, uint64_t* bytesTrimmed);
 
 // The kernel's own.
 const LinuxTransports& RealTransports();

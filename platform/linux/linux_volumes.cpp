@@ -24,6 +24,7 @@ std::vector<VolumeInfo> ListVolumes(const LinuxMachine& machine, const DiskScan&
     v.letter = lv.letter;
     v.mountPoint = lv.mount.mountPoint;
     v.fileSystem = lv.fileSystemName;
+    v.fsType = lv.mount.fsType;
     v.major = lv.mount.major;
     v.minor = lv.mount.minor;
     v.placement = PlaceBlockDevice(files, v.major, v.minor);

@@ -12,7 +12,9 @@
 #include "platform/host/host_file_calls.h"
 #include "platform/sim/machine_limits.h"
 #include "platform/text.h"
+#include "platform/sim/sim_files.h"
 #include "platform/wire/storage.h"
+#include "platform/wire/volume.h"
 
 namespace zel::sim {
 
@@ -28,6 +30,7 @@ struct SimMachine::Components {
   std::unique_ptr<SimFiles> files;
   std::unique_ptr<WindowMessages> windows;
   std::unique_ptr<SimServices> services;
+  std::unique_ptr<platform::VolumeTrim> volumeTrim;
   std::unique_ptr<DiskUses> uses;
 };
 
@@ -103,6 +106,12 @@ class SimDevices final : public DeviceIo {
     } else if (path.size() == 6 && StartsWith(path, "\\\\.\\") && path[5] == ':') {
       h.kind = Open::Volume;
       h.volume = FindVolume(std::string(1, path[4]));
+    } else if (path.size() > 3 && path[1] == ':' && path[2] == '\\' && FindVolume(path.substr(0, 1))) {
+      // A file of a volume, opened for its retrieval pointers.
+      h.kind = Open::File;
+      h.volume = FindVolume(path.substr(0, 1));
+      SimFiles::Placement place;
+      if (!machine_.FileSystem().PlaceFile(path, &place)) return INVALID_HANDLE_VALUE;
     } else {
       h.kind = Open::Drive;
       h.drive = machine_.DriveByInterfacePath(path);
@@ -111,7 +120,8 @@ class SimDevices final : public DeviceIo {
       SetLastError(ERROR_INVALID_PARAMETER);
       return INVALID_HANDLE_VALUE;
     }
-    if ((h.kind != Open::Volume && !h.drive) || (h.kind == Open::Volume && !h.volume)) {
+    const bool onVolume = h.kind == Open::Volume || h.kind == Open::File;
+    if ((!onVolume && !h.drive) || (onVolume && !h.volume)) {
       SetLastError(ERROR_FILE_NOT_FOUND);
       return INVALID_HANDLE_VALUE;
     }
@@ -165,6 +175,8 @@ class SimDevices final : public DeviceIo {
       ok = false;
     } else if (h.kind == Open::Volume) {
       ok = VolumeControl(*h.volume, code, out, outSize, returned);
+    } else if (h.kind == Open::File) {
+      ok = FileControl(h.path, code, in, inSize, out, outSize, returned);
     } else {
       // The request block as the device sees it: input copied into the
       // output buffer where they are the same block is the caller's affair.
@@ -229,7 +241,7 @@ class SimDevices final : public DeviceIo {
 
  private:
   struct Open {
-    enum Kind { Drive, Adapter, Volume } kind = Drive;
+    enum Kind { Drive, Adapter, Volume, File } kind = Drive;
     SimDrive* drive = nullptr;
     const SimVolume* volume = nullptr;
     int32_t port = -1;
@@ -249,6 +261,7 @@ class SimDevices final : public DeviceIo {
   static bool SameTarget(const Open& a, const Open& b) {
     if (a.kind != b.kind) return false;
     if (a.kind == Open::Volume) return a.volume == b.volume;
+    if (a.kind == Open::File) return EqualsNoCaseAscii(a.path, b.path);
     if (a.kind == Open::Adapter) return a.port == b.port;
     return a.drive == b.drive;
   }
@@ -286,8 +299,57 @@ class SimDevices final : public DeviceIo {
       *returned = wire::StorageDeviceNumber::kSize;
       return true;
     }
+    if (code == IOCTL_VOLUME_GET_VOLUME_DISK_EXTENTS) {
+      // One extent: the partition on its disk.
+      if (v.disk < 0) {
+        SetLastError(ERROR_INVALID_FUNCTION);
+        return false;
+      }
+      if (outSize < wire::VolumeDiskExtents::SizeFor(1)) {
+        SetLastError(ERROR_INSUFFICIENT_BUFFER);
+        return false;
+      }
+      *returned = wire::VolumeDiskExtents::Encode(
+          {wire::DiskExtent{static_cast<uint32_t>(v.disk), v.offsetBytes, v.sizeBytes}}, out);
+      return true;
+    }
     SetLastError(ERROR_INVALID_FUNCTION);
     return false;
+  }
+
+  // FSCTL_GET_RETRIEVAL_POINTERS on a file of a volume: its one run, from
+  // the virtual cluster asked for.
+  bool FileControl(const std::string& path, uint32_t code, const uint8_t* in, uint32_t inSize,
+                   uint8_t* out, uint32_t outSize, uint32_t* returned) {
+    if (code != FSCTL_GET_RETRIEVAL_POINTERS) {
+      SetLastError(ERROR_INVALID_FUNCTION);
+      return false;
+    }
+    if (!in || inSize < wire::StartingVcnInput::kSize) {
+      SetLastError(ERROR_INVALID_PARAMETER);
+      return false;
+    }
+    if (!out || outSize < wire::RetrievalPointers::kExtents) {
+      SetLastError(ERROR_INSUFFICIENT_BUFFER);
+      return false;
+    }
+    int64_t from = wire::StartingVcnInput::Decode(in);
+    SimFiles::Placement place;
+    if (!machine_.FileSystem().PlaceFile(path, &place)) return false;
+    if (from < 0 || static_cast<uint64_t>(from) >= place.clusters) {
+      SetLastError(ERROR_HANDLE_EOF);
+      return false;
+    }
+    wire::RetrievalPointers answer;
+    answer.StartingVcn = from;
+    answer.Extents.push_back(wire::RetrievalExtent{static_cast<int64_t>(place.clusters),
+                                                   static_cast<int64_t>(place.firstCluster) + from});
+    if (outSize < wire::RetrievalPointers::SizeFor(1)) {
+      SetLastError(ERROR_MORE_DATA);
+      return false;
+    }
+    *returned = answer.Encode(out);
+    return true;
   }
 
   SimMachine& machine_;
@@ -427,7 +489,7 @@ SimMachine::SimMachine(const Json& root) : root_(root), parts_(std::make_unique<
       std::string where = "volumes[" + std::to_string(i) + "]";
       const Json& v = list[i];
       CheckKeys(v, {"letter", "fileSystem", "size", "free", "disk", "deviceType", "partition",
-                    "offset", "label", "files", "clusterSize", "faults", "comment"},
+                    "offset", "label", "files", "clusterSize", "faults", "comment", "trimOnRequest"},
                 where);
       SimVolume vol;
       vol.letter = TextOr(v, "letter", "", where);
@@ -463,6 +525,7 @@ SimMachine::SimMachine(const Json& root) : root_(root), parts_(std::make_unique<
   parts_->processes = std::move(procs.processes);
   parts_->windows = std::move(procs.windows);
   parts_->services = MakeSimServices(*this, root_.value("services", Json()));
+  parts_->volumeTrim = MakeSimVolumeTrim(*this);
   parts_->uses = MakeSimDiskUses(*this);
 }
 
@@ -587,6 +650,7 @@ SimFiles& SimMachine::FileSystem() { return *parts_->files; }
 WindowMessages& SimMachine::Windows() { return *parts_->windows; }
 platform::Services& SimMachine::Services() { return *parts_->services; }
 SimServices& SimMachine::ServiceManager() { return *parts_->services; }
+platform::VolumeTrim& SimMachine::VolumeTrim() { return *parts_->volumeTrim; }
 DiskUses& SimMachine::Uses() { return *parts_->uses; }
 
 SimDrive* SimMachine::DriveByIndex(int32_t index) const {

@@ -101,6 +101,7 @@ class SimMachine final : public platform::Platform {
   platform::Services& Services() override;
   // The machine's service manager with what tests ask of it.
   SimServices& ServiceManager();
+  platform::VolumeTrim& VolumeTrim() override;
   platform::DiskUses& Uses() override;
 
   VirtualClock& Clock() { return *clock_; }
@@ -185,6 +186,7 @@ struct SimProcessesAndWindows {
   std::unique_ptr<platform::WindowMessages> windows;
 };
 SimProcessesAndWindows MakeSimProcesses(SimMachine& machine);
+std::unique_ptr<platform::VolumeTrim> MakeSimVolumeTrim(SimMachine& machine);
 std::unique_ptr<platform::DiskUses> MakeSimDiskUses(SimMachine& machine);
 
 }  // namespace zel::sim

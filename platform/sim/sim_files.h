@@ -29,6 +29,16 @@ class SimFiles : public platform::Files {
   // Creates a file of `size` bytes without content on a volume (what the
   // platform's "fsutil file createnew" does). False with the last error set.
   virtual bool CreateSizedFile(const std::string& path, uint64_t size) = 0;
+  // Where a file of a volume lies: the volume's files are laid out one after
+  // the other from cluster 0, in the order of their paths (without case), each
+  // in one run of whole clusters. False with the last error set when the path
+  // names no file of a volume.
+  struct Placement {
+    uint64_t firstCluster = 0;
+    uint64_t clusters = 0;
+    uint32_t clusterBytes = 0;
+  };
+  virtual bool PlaceFile(const std::string& path, Placement* placement) = 0;
 };
 
 // Reads the volumes' "files" and "faults" and the top-level "files" section;

@@ -87,6 +87,7 @@ class SimFilesImpl final : public SimFiles {
                    uint32_t flags) override;
   bool VolumeOf(char letter, VolumeState* state) const override;
   bool CreateSizedFile(const std::string& path, uint64_t size) override;
+  bool PlaceFile(const std::string& path, Placement* placement) override;
 
  private:
   enum class Where { Failed, Host, Volume };

@@ -111,4 +111,27 @@ bool SimFilesImpl::CreateSizedFile(const std::string& path, uint64_t size) {
   return true;
 }
 
+bool SimFilesImpl::PlaceFile(const std::string& path, Placement* placement) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  Volume* v = nullptr;
+  std::string key;
+  switch (Resolve(path, "CreateFileW", &v, &key)) {
+    case Where::Failed: return false;
+    case Where::Host: return FailWith(ERROR_INVALID_FUNCTION);
+    case Where::Volume: break;
+  }
+  auto it = key.empty() ? v->nodes.end() : v->nodes.find(key);
+  if (it == v->nodes.end()) return FailWith(ParentIsFolder(*v, key) ? ERROR_FILE_NOT_FOUND : ERROR_PATH_NOT_FOUND);
+  if (it->second.folder) return FailWith(ERROR_ACCESS_DENIED);
+  // The files before it in key order come first on the volume.
+  uint64_t first = 0;
+  for (auto other = v->nodes.begin(); other != it; ++other)
+    if (!other->second.folder) first += Allocated(*v, other->second.size) / v->cluster;
+  placement->firstCluster = first;
+  placement->clusters = Allocated(*v, it->second.size) / v->cluster;
+  placement->clusterBytes = v->cluster;
+  SetLastError(ERROR_SUCCESS);
+  return true;
+}
+
 }  // namespace zel::sim::simfs

@@ -77,6 +77,32 @@ if [ -x $F/zelvane ]; then
   section smartctl-selftest; smartctl -l selftest -j /dev/sda; end
   program zelvane-selftest-1 $F/zelvane --json selftest 1
   section sda-sector0; dd if=/dev/sda bs=512 count=1 2>/dev/null | od -An -v -tx1; end
+  # TRIM checks: the vfat volume is one whose free space is trimmed on
+  # request, as fstrim does it; with less than 5 GiB free a run fills
+  # nothing, and a second run is not refused, so the first ended its run
+  # state in the store. The schedule goes through the same store.
+  if [ -d /mnt/d ]; then
+    program zelvane-trim-list $F/zelvane --json trim 0 --list
+    section fstrim-d; fstrim -v /mnt/d 2>&1; echo "exit=$?"; end
+    program zelvane-trim-0 $F/zelvane --json trim 0
+    program zelvane-trim-again $F/zelvane --json trim 0
+    program zelvane-schedule-set $F/zelvane --json schedule 0 --days 14
+    program zelvane-schedule-show $F/zelvane --json schedule 0
+    section trim-store; grep -c -a -i triminprogress /var/lib/ssdzelvane/registry.sqlite3; end
+    # The platform's own TRIM request on that volume makes a deleted file's
+    # sectors read as zeros: a 4 MiB file of 'Z', the first whole MiB of the
+    # partition inside it found by reading, the file deleted, the request
+    # sent, then that MiB read back past the cache.
+    dd if=/dev/zero bs=1M count=4 2>/dev/null | tr '\000' 'Z' > /mnt/d/trimme.bin; sync
+    mib=; for i in $(seq 0 256); do
+      if dd if=/dev/sda1 bs=1M skip=$i count=1 2>/dev/null | grep -q ZZZZZZZZZZZZZZZZ; then mib=$((i + 1)); break; fi
+    done
+    section trim-file-before; echo "mib=$mib"; dd if=/dev/sda1 bs=1M skip=$mib count=1 2>/dev/null | od -An -v -tx1 | sort -u; end
+    rm /mnt/d/trimme.bin; sync
+    section volume-trim; $F/zel_rig_probe --volume-trim C:; echo "exit=$?"; end
+    sync; echo 3 > /proc/sys/vm/drop_caches
+    section trim-file-after; dd if=/dev/sda1 bs=1M skip=$mib count=1 2>/dev/null | od -An -v -tx1 | sort -u; end
+  fi
   # Firmware: an image sent with DOWNLOAD MICROCODE to the emulated SATA
   # disk, which does not take the command. The drive's abort must read as a
   # failure; hdparm on the same disk and image for comparison.
@@ -94,9 +120,12 @@ if [ -x $F/zelvane ]; then
   # mounted, then, unmounted, at the security feature set QEMU's disk does
   # not have; the trace log shows what the runs sent.
   if [ -b /dev/sda ]; then
+    # zelvane.log collects every run's lines: start it empty for each erase.
+    : > $F/zelvane.log
     program zelvane-erase-mounted $F/zelvane --json erase 0 --confirm-serial none
     section zelvane-erase-mounted-log; tr -d '\r' < $F/zelvane.log; end
     umount /mnt/d
+    : > $F/zelvane.log
     program zelvane-erase-unmounted $F/zelvane --json erase 0 --confirm-serial none
     section zelvane-erase-unmounted-log; tr -d '\r' < $F/zelvane.log; end
   fi

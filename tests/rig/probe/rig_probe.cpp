@@ -3,7 +3,7 @@
 // emulated drives and prints what it got as one JSON document, for the
 // host-side comparison with smartctl and nvme.
 //
-// Usage: zel_rig_probe [--trim LBA COUNT] [--system [--dvt CRITERIA]]
+// Usage: zel_rig_probe [--trim LBA COUNT] [--system [--dvt CRITERIA]] | --volume-trim ROOT
 //   --system: the system's own operations over the Linux platform instead
 #include <fcntl.h>
 #include <unistd.h>
@@ -19,6 +19,7 @@
 #include "platform/linux/linux_platform.h"
 #include "platform/linux/nvme_admin.h"
 #include "platform/linux/pci.h"
+#include "platform/platform.h"
 
 using namespace zel::linuxbackend;
 using Json = nlohmann::json;
@@ -154,6 +155,18 @@ int main(int argc, char** argv) {
     }
     if (std::strcmp(argv[i], "--system") == 0) system = true;
     if (std::strcmp(argv[i], "--dvt") == 0 && i + 1 < argc) dvt = argv[i + 1];
+    // The volume TRIM of the Linux platform on one lettered volume ("C:"):
+    // the request the free-space TRIM makes once a volume's filler files
+    // are deleted.
+    if (std::strcmp(argv[i], "--volume-trim") == 0 && i + 1 < argc) {
+      std::shared_ptr<zel::platform::Platform> machine = MakeLinuxPlatform();
+      zel::platform::FreeSpaceTrim result;
+      bool ok = machine->VolumeTrim().TrimFreeSpace(argv[i + 1], &result);
+      Json out{{"ok", ok}, {"requested", result.requested}, {"bytesTrimmed", result.bytesTrimmed},
+               {"error", ok ? 0u : zel::platform::GetLastError()}};
+      std::printf("%s\n", out.dump().c_str());
+      return ok ? 0 : 1;
+    }
   }
   if (system) {
     std::printf("%s\n", zel::SystemProbe(trimLba, trimCount, dvt).dump().c_str());
