@@ -4,6 +4,7 @@
 
 #include <unistd.h>
 
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -23,6 +24,9 @@ class EraseCommandTest : public test::CliTest {
                         "\"drives\": [{\"index\": 0, \"model\": \"QUARN SSD KD765KK 512GB\", "
                         "\"serial\": \"QKD0001\", " +
                         drive + "}]" + more + "}");
+    // zelvane.log collects the lines of every run: each machine starts a
+    // fresh one, so the commands counted are those of the runs on it.
+    std::remove((Dir() + "/zelvane.log").c_str());
   }
   // The security commands (0xF1-0xF6) the trace log shows were sent.
   std::vector<std::string> SecurityCommandsSent() {
