@@ -14,6 +14,7 @@
 #include "app/strings.h"
 #include "inventory/underlying_util.h"
 #include "log/log.h"
+#include "maintenance/alert_settings.h"
 #include "platform/format.h"
 #include "platform/platform.h"
 #include "platform/worker.h"
@@ -203,6 +204,9 @@ bool CQuarn_SSDZelvDlg::OnPageCommand(int id) {
       case CDiagnoticsPage::kQuickCancel: diag->OnBnClickedButtonQuickCancel(); return true;
       case CDiagnoticsPage::kFullRun: diag->OnBnClickedButtonFullRun(); return true;
       case CDiagnoticsPage::kFullCancel: diag->OnBnClickedButtonFullCancel(); return true;
+      case CDiagnoticsPage::kTemperatureApply: diag->OnBnClickedButtonTemperatureApply(); return true;
+      case CDiagnoticsPage::kLifeApply: diag->OnBnClickedButtonLifeApply(); return true;
+      case CDiagnoticsPage::kServiceCheck: diag->OnBnClickedCheckService(); return true;
       default: return false;
     }
   }
@@ -379,6 +383,8 @@ void CQuarn_SSDZelvDlg::OnProgress(WPARAM wParam, LPARAM lParam) {
       kind = CDiagnoticsPage::RequestBlock(kQuickSelfTest).Kind;
     else if (lParam == reinterpret_cast<LPARAM>(&CDiagnoticsPage::RequestBlock(kFullSelfTest)))
       kind = CDiagnoticsPage::RequestBlock(kFullSelfTest).Kind;
+    else if (lParam == reinterpret_cast<LPARAM>(&platform::ProgramRequestBlock<ServiceStopRequest>()))
+      kind = platform::ProgramRequestBlock<ServiceStopRequest>().Kind;
     else if (kindReaders_[kDiagnostics])
       kind = kindReaders_[kDiagnostics](lParam);
   } else if (currentPage_ == kUtilities &&
@@ -395,7 +401,11 @@ void CQuarn_SSDZelvDlg::OnProgress(WPARAM wParam, LPARAM lParam) {
       (startOrEnd || phase == SSDZELVMSG_WPARAM_PROGRESSUPDATE)) {
     static_cast<CDiagnoticsPage*>(PageAt(kDiagnostics))->OnProgress(wParam, lParam);
   } else if (kind == kServiceStop && currentPage_ == kDiagnostics && startOrEnd) {
-    if (progressSink_) progressSink_(kDiagnostics, phase, lParam, value);
+    // The page's own service-stop worker shows 340 and 341 on the page.
+    if (lParam == reinterpret_cast<LPARAM>(&platform::ProgramRequestBlock<ServiceStopRequest>()))
+      static_cast<CDiagnoticsPage*>(PageAt(kDiagnostics))->OnProgress(wParam, lParam);
+    else if (progressSink_)
+      progressSink_(kDiagnostics, phase, lParam, value);
   } else if (kind == kSecurityErase && currentPage_ == kUtilities) {
     if (lParam == reinterpret_cast<LPARAM>(&CUtilityPage::RequestBlock()))
       static_cast<CUtilityPage*>(PageAt(kUtilities))->OnProgress(wParam, lParam);

@@ -259,6 +259,34 @@ TEST_F(MainDialogTest, NotificationsReachOnlyTheCurrentPageOfTheirKind) {
   EXPECT_EQ(seen, (std::vector<std::pair<int, int>>{{2, 2}}));
 }
 
+TEST_F(MainDialogTest, TheAlertAreaIsReachedThroughTheWindowAndTheServiceStopEndsOnThePage) {
+  CQuarn_SSDZelvDlg& d = Start(Drives(1) + R"(, "services": {"list": [
+      {"name": "QUARN Zelvane Service", "state": "running", "startType": "auto"}]}})");
+  d.OnCommand(1001);
+  auto* diag = dynamic_cast<CDiagnoticsPage*>(d.PageAt(1));
+  ASSERT_NE(diag, nullptr);
+  ASSERT_TRUE(diag->Model().Find(CDiagnoticsPage::kServiceCheck)->checked);
+  // Unchecking the box starts the stop worker; its start and end come back
+  // through the window's queue to the page, which shows 340 and then 341.
+  diag->Model().Find(CDiagnoticsPage::kServiceCheck)->checked = false;
+  ASSERT_TRUE(d.OnPageCommand(CDiagnoticsPage::kServiceCheck));
+  // The worker sets the running-operation code itself: drain until its end
+  // notification has been handled.
+  for (int i = 0; i < 20 && shell_.Texts().size() < 2; ++i) {
+    platform::MSG m;
+    if (platform::Current().Windows().GetMessageW(&m, 5000)) d.OnProgress(m.wParam, m.lParam);
+  }
+  EXPECT_EQ(state_->RunningOperationCode, 0);
+  EXPECT_EQ(shell_.Texts(),
+            (std::vector<std::string>{
+                "Stopping Zelvane Service, all operations are not allowed in the mean time!",
+                "Zelvane Service is stopped successfully!"}));
+  // A threshold typed into the page and applied through the window.
+  diag->Model().Find(CDiagnoticsPage::kTemperatureEdit)->text = "65x";
+  EXPECT_TRUE(d.OnPageCommand(CDiagnoticsPage::kTemperatureApply));
+  EXPECT_EQ(shell_.Texts().back(), "error input");
+}
+
 TEST_F(MainDialogTest, CloseEndsTheWindowAndFreesItsTitle) {
   CQuarn_SSDZelvDlg& d = Start(Drives(1) + "}");
   d.OnCommand(2);
