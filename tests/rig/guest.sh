@@ -115,6 +115,11 @@ if [ -x $F/zelvane ]; then
     echo "exit=$?"
     end
   fi
+  # Alert thresholds through the real settings store, then one round of the
+  # monitor reading them back with the two drives.
+  program zelvane-alerts-set $F/zelvane --json alerts --temperature 65 --remaining-life 5
+  program zelvane-alerts-show $F/zelvane --json alerts
+  program zelvane-monitor-once $F/zelvane monitor --once
   # Security erase checks (last: they unmount the FAT volume). The erase of
   # the SATA disk must refuse at the partition check while its volume is
   # mounted, then, unmounted, at the security feature set QEMU's disk does
