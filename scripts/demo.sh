@@ -10,3 +10,12 @@ echo "== zelvane --machine demo list"
 echo
 echo "== zelvane --machine demo info 0"
 "$bin/zelvane" --machine demo info 0
+echo
+if [ -n "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ]; then
+  echo "== SSDZelvane --machine demo (the window)"
+  "$bin/SSDZelvane" --machine demo
+else
+  shots="${BUILD_DIR:-build}/screenshots"
+  echo "== no display: SSDZelvane --machine demo --screenshots $shots"
+  QT_QPA_PLATFORM=offscreen "$bin/SSDZelvane" --machine demo --screenshots "$shots"
+fi
