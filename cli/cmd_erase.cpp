@@ -104,15 +104,9 @@ int RunErase(Context& ctx) {
       positional.push_back(arg);
     }
   }
-  if (positional.size() != 1) {
-    Error(ctx, std::string("erase: expected one disk number") + usage);
-    return kExitCannotRun;
-  }
   int disk = 0;
-  if (!ParseDiskNumber(ctx, positional[0], &disk)) return kExitCannotRun;
   PhysicalDriveTable table;
-  if (!LoadDriveTable(ctx, &table)) return kExitCannotRun;
-  const PhysicalDriveRecord* found = FindDisk(ctx, table, disk);
+  const PhysicalDriveRecord* found = FindOneDisk(ctx, "erase", positional, usage, &table, &disk);
   if (!found) return kExitCannotRun;
   const PhysicalDriveRecord drive = *found;
 

@@ -112,15 +112,9 @@ int RunFirmware(Context& ctx) {
       positional.push_back(arg);
     }
   }
-  if (positional.size() != 1) {
-    Error(ctx, std::string("firmware: expected one disk number") + usage);
-    return kExitCannotRun;
-  }
   int disk = 0;
-  if (!ParseDiskNumber(ctx, positional[0], &disk)) return kExitCannotRun;
   PhysicalDriveTable table;
-  if (!LoadDriveTable(ctx, &table)) return kExitCannotRun;
-  const PhysicalDriveRecord* found = FindDisk(ctx, table, disk);
+  const PhysicalDriveRecord* found = FindOneDisk(ctx, "firmware", positional, usage, &table, &disk);
   if (!found) return kExitCannotRun;
 
   FirmwareUpdateOptions options;

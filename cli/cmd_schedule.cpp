@@ -69,10 +69,8 @@ int RunSchedule(Context& ctx) {
     days = n.value;
   }
   int disk = 0;
-  if (!ParseDiskNumber(ctx, positional[0], &disk)) return kExitCannotRun;
   PhysicalDriveTable table;
-  if (!LoadDriveTable(ctx, &table)) return kExitCannotRun;
-  const PhysicalDriveRecord* found = FindDisk(ctx, table, disk);
+  const PhysicalDriveRecord* found = FindOneDisk(ctx, "schedule", positional, usage, &table, &disk);
   if (!found) return kExitCannotRun;
   const PhysicalDriveRecord drive = *found;
 

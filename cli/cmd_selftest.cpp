@@ -66,15 +66,9 @@ int RunSelfTest(Context& ctx) {
       positional.push_back(arg);
     }
   }
-  if (positional.size() != 1) {
-    Error(ctx, std::string("selftest: expected one disk number") + usage);
-    return kExitCannotRun;
-  }
   int disk = 0;
-  if (!ParseDiskNumber(ctx, positional[0], &disk)) return kExitCannotRun;
   PhysicalDriveTable table;
-  if (!LoadDriveTable(ctx, &table)) return kExitCannotRun;
-  const PhysicalDriveRecord* found = FindDisk(ctx, table, disk);
+  const PhysicalDriveRecord* found = FindOneDisk(ctx, "selftest", positional, usage, &table, &disk);
   if (!found) return kExitCannotRun;
   const PhysicalDriveRecord drive = *found;
   const int32_t kind = extended ? kSelfTestFull : kSelfTestQuick;

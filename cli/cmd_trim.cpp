@@ -125,15 +125,9 @@ int RunTrim(Context& ctx) {
       positional.push_back(arg);
     }
   }
-  if (positional.size() != 1) {
-    Error(ctx, std::string("trim: expected one disk number") + usage);
-    return kExitCannotRun;
-  }
   int disk = 0;
-  if (!ParseDiskNumber(ctx, positional[0], &disk)) return kExitCannotRun;
   PhysicalDriveTable table;
-  if (!LoadDriveTable(ctx, &table)) return kExitCannotRun;
-  const PhysicalDriveRecord* found = FindDisk(ctx, table, disk);
+  const PhysicalDriveRecord* found = FindOneDisk(ctx, "trim", positional, usage, &table, &disk);
   if (!found) return kExitCannotRun;
 
   UnderlyingUtil util;

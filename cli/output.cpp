@@ -99,6 +99,18 @@ const PhysicalDriveRecord* FindDisk(const Context& ctx, const PhysicalDriveTable
   return nullptr;
 }
 
+const PhysicalDriveRecord* FindOneDisk(const Context& ctx, const std::string& command,
+                                       const std::vector<std::string>& positional,
+                                       const char* usage, PhysicalDriveTable* table, int* disk) {
+  if (positional.size() != 1) {
+    Error(ctx, command + ": expected one disk number" + usage);
+    return nullptr;
+  }
+  if (!ParseDiskNumber(ctx, positional[0], disk)) return nullptr;
+  if (!LoadDriveTable(ctx, table)) return nullptr;
+  return FindDisk(ctx, *table, *disk);
+}
+
 const char* BusName(int32_t busType) {
   switch (busType) {
     case kBusAta: return "SATA";

@@ -61,6 +61,15 @@ void ExplainNoUsableDrive(const Context& ctx);
 // that the disk is not a usable drive (and which ones are).
 const PhysicalDriveRecord* FindDisk(const Context& ctx, const PhysicalDriveTable& table, int disk);
 
+// The disk a command names with its one positional argument: checks that
+// there is exactly one, parses it, discovers the drives into `table` and
+// finds the disk there. Prints why not ("COMMAND: expected one disk
+// number" + usage, a bad number, no usable drive, not a usable drive) and
+// returns null; the command then ends with kExitCannotRun.
+const PhysicalDriveRecord* FindOneDisk(const Context& ctx, const std::string& command,
+                                       const std::vector<std::string>& positional,
+                                       const char* usage, PhysicalDriveTable* table, int* disk);
+
 // "SATA", "NVMe", "SCSI" or "USB" for a record's bus type.
 const char* BusName(int32_t busType);
 // "cool", "normal" or "hot" for a thermometer state.
