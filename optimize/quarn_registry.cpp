@@ -67,26 +67,31 @@ LSTATUS ReadQuarnRegistry(const std::string& subkey, const std::string& valueNam
   return closed;
 }
 
-uint32_t ReadQuarnDword(const std::string& subkey, const std::string& valueName, uint32_t fallback) {
+namespace {
+
+// A fixed-size value of the product key; `fallback` stays when the read
+// fails (ReadQuarnRegistry leaves the buffer untouched then).
+template <typename T>
+T ReadQuarnFixed(const std::string& subkey, const std::string& valueName, uint32_t type,
+                 T fallback) {
   EnableRestorePrivilege();
-  uint8_t bytes[4];
-  std::memcpy(bytes, &fallback, 4);
-  uint32_t size = 4, type = REG_DWORD;
+  uint8_t bytes[sizeof(T)];
+  std::memcpy(bytes, &fallback, sizeof(T));
+  uint32_t size = sizeof(T);
   ReadQuarnRegistry(subkey, valueName, &size, &type, bytes);
-  uint32_t value;
-  std::memcpy(&value, bytes, 4);
+  T value;
+  std::memcpy(&value, bytes, sizeof(T));
   return value;
 }
 
+}  // namespace
+
+uint32_t ReadQuarnDword(const std::string& subkey, const std::string& valueName, uint32_t fallback) {
+  return ReadQuarnFixed<uint32_t>(subkey, valueName, REG_DWORD, fallback);
+}
+
 int64_t ReadQuarnQword(const std::string& subkey, const std::string& valueName, int64_t fallback) {
-  EnableRestorePrivilege();
-  uint8_t bytes[8];
-  std::memcpy(bytes, &fallback, 8);
-  uint32_t size = 8, type = REG_QWORD;
-  ReadQuarnRegistry(subkey, valueName, &size, &type, bytes);
-  int64_t value;
-  std::memcpy(&value, bytes, 8);
-  return value;
+  return ReadQuarnFixed<int64_t>(subkey, valueName, REG_QWORD, fallback);
 }
 
 void WriteQuarnDword(const std::string& subkey, const std::string& valueName, uint32_t value) {
