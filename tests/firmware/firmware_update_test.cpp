@@ -118,6 +118,11 @@ class FirmwareUpdate : public test::UpdateTest {
   PhysicalDriveTable table_;
 };
 
+// The firmware query disk 0 of these tests sends, as the server sees it.
+const std::string kDisk0FirmwareQuery =
+    "/ssd_fw_ver.php?OS_Language=en-US&SSD_CTL_Solution=MRV9189&SSD_Config_ID=02&SSD_Inside_Firmware=SV1.0A"
+    "&SSD_Serial_Number=0123456789&SSD_Model_Number=KD765KK%20256GB&SSD_Capacity=256";
+
 TEST_F(FirmwareUpdate, OnlineUpdateSendsPiecesReportsAndLogs) {
   const std::vector<uint8_t> image = Image(70000);
   test::RunningUpdateServer server(Manifest(image));
@@ -252,10 +257,7 @@ TEST_F(FirmwareUpdate, EndingsBeforeAnyDownload) {
 
 TEST_F(FirmwareUpdate, FirmwareAnswerWithoutAddressIsTheLatest) {
   updateserver::Manifest m = Manifest(Image(100));
-  const std::string target =
-      "/ssd_fw_ver.php?OS_Language=en-US&SSD_CTL_Solution=MRV9189&SSD_Config_ID=02&SSD_Inside_Firmware=SV1.0A"
-      "&SSD_Serial_Number=0123456789&SSD_Model_Number=KD765KK%20256GB&SSD_Capacity=256";
-  m.answers[target] = "QUARN SSD Zelvane,77,SV1.0B,1,2,ftp://h/f.vic";
+  m.answers[kDisk0FirmwareQuery] = "QUARN SSD Zelvane,77,SV1.0B,1,2,ftp://h/f.vic";
   test::RunningUpdateServer server(m);
   PointAt(server.Host());
   ScriptedUi ui;
@@ -268,10 +270,7 @@ TEST_F(FirmwareUpdate, FirmwareAnswerWithoutAddressIsTheLatest) {
 
 TEST_F(FirmwareUpdate, FailedDownloadShowsItsResultAsEventId) {
   updateserver::Manifest m = Manifest(Image(100));
-  const std::string target =
-      "/ssd_fw_ver.php?OS_Language=en-US&SSD_CTL_Solution=MRV9189&SSD_Config_ID=02&SSD_Inside_Firmware=SV1.0A"
-      "&SSD_Serial_Number=0123456789&SSD_Model_Number=KD765KK%20256GB&SSD_Capacity=256";
-  m.answers[target] = "QUARN SSD Zelvane,77,SV1.0B,-873187034,009,http://{HOST}/files/SV10B.vic";
+  m.answers[kDisk0FirmwareQuery] = "QUARN SSD Zelvane,77,SV1.0B,-873187034,009,http://{HOST}/files/SV10B.vic";
   test::RunningUpdateServer server(m);
   PointAt(server.Host());
   ScriptedUi ui;
