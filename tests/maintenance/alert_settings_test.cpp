@@ -14,6 +14,7 @@
 #include "platform/sim/machine.h"
 #include "platform/worker.h"
 #include "support/sim_fixture.h"
+#include "worker_notifications.h"
 
 namespace zel {
 namespace {
@@ -205,14 +206,7 @@ TEST_F(AlertSettings, TheStopWorkerPostsStartAndEndAroundTheStop) {
   static std::atomic<int32_t> code{0};
   code = 0;
   ASSERT_TRUE(StartServiceStopWorker(request, code));
-  std::vector<WPARAM> got;
-  MSG m;
-  while (Current().Windows().GetMessageW(&m, 5000)) {
-    EXPECT_EQ(m.hwnd, window);
-    EXPECT_EQ(m.lParam, reinterpret_cast<LPARAM>(&request));
-    got.push_back(m.wParam);
-    if ((m.wParam & 0xFF) == 3) break;
-  }
+  const std::vector<WPARAM> got = test::NotificationsUntilEnd(window, &request);
   EXPECT_EQ(got, (std::vector<WPARAM>{0x01, 0x03}));
   EXPECT_EQ(code, 3);  // the page resets it
   sim::SimServices::View view;

@@ -13,6 +13,7 @@
 #include "platform/platform.h"
 #include "platform/worker.h"
 #include "security_erase_fixture.h"
+#include "worker_notifications.h"
 
 namespace zel {
 namespace {
@@ -142,15 +143,7 @@ TEST_F(SecurityEraseRun, WorkerPostsStartAndEndWithTheOutcomeInTheBlock) {
   request.Messages.clear();
   static std::atomic<int32_t> code{0};
   ASSERT_TRUE(StartSecurityEraseWorker(request, code));
-  std::vector<platform::WPARAM> got;
-  platform::MSG m;
-  while (platform::Current().Windows().GetMessageW(&m, 5000)) {
-    EXPECT_EQ(m.hwnd, window);
-    EXPECT_EQ(m.message, 1125u);
-    EXPECT_EQ(m.lParam, reinterpret_cast<platform::LPARAM>(&request));
-    got.push_back(m.wParam);
-    if ((m.wParam & 0xFF) == 3) break;
-  }
+  const std::vector<platform::WPARAM> got = test::NotificationsUntilEnd(window, &request);
   EXPECT_EQ(got, (std::vector<platform::WPARAM>{0x01, 0x03}));
   EXPECT_EQ(request.End, SecurityEraseEnd::Done);
   EXPECT_EQ(request.Messages, (std::vector<SecurityEraseMessage>{{317, 318, ""}}));

@@ -10,6 +10,7 @@
 #include "platform/platform.h"
 #include "platform/worker.h"
 #include "support/sim_fixture.h"
+#include "worker_notifications.h"
 
 namespace zel {
 namespace {
@@ -35,15 +36,7 @@ TEST_F(SelfTestWorker, PostsStartProgressWithPercentAndKindAndTheEnd) {
   SelfTestCancelFlag() = false;
   ASSERT_TRUE(StartSelfTestWorker(request, code));
 
-  std::vector<platform::WPARAM> got;
-  platform::MSG m;
-  while (platform::Current().Windows().GetMessageW(&m, 5000)) {
-    EXPECT_EQ(m.hwnd, window);
-    EXPECT_EQ(m.message, 1125u);
-    EXPECT_EQ(m.lParam, reinterpret_cast<platform::LPARAM>(&request));
-    got.push_back(m.wParam);
-    if ((m.wParam & 0xFF) == 3) break;
-  }
+  const std::vector<platform::WPARAM> got = test::NotificationsUntilEnd(window, &request);
   // Phase in the low byte; above it the value: at the start 0, in progress
   // the percentage in the high half and the kind in the low half, at the
   // end the result (108: the read element failed).
